@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+
+#include "app/main_window.h"
+#include "platform/status.h"
+
+namespace avendro {
+
+// Font families the window asks for, and what stands in for them where the
+// machine lacks them.
+void InstallFontSubstitutes();
+
+// The program: the platform services of this machine and the one window.
+class Application {
+ public:
+  Application();
+  ~Application();
+
+  // Finds the drives, creates the window, runs its load sequence and shows
+  // it. On failure nothing has been created on disk and the message names
+  // what is missing.
+  Status Open();
+
+  AggSoftware& window() { return *window_; }
+
+ private:
+  struct Services;
+  std::unique_ptr<Services> services_;
+  std::unique_ptr<AggSoftware> window_;
+};
+
+}  // namespace avendro

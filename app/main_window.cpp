@@ -1,0 +1,332 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFont>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+
+#include "app/startup.h"
+#include "checks/controllo_prog_mem.h"
+
+static void InitArtwork() { Q_INIT_RESOURCE(artwork); }
+
+namespace avendro {
+namespace {
+
+// Point sizes become pixel sizes at 96 dots per inch, like the twips.
+QFont Font(const char* family, double points, bool bold) {
+  QFont font(QString::fromLatin1(family));
+  font.setPixelSize(static_cast<int>(points * 96.0 / 72.0 + 0.5));
+  font.setBold(bold);
+  return font;
+}
+
+void SetColours(QWidget* w, const QColor& background, const QColor& text, bool fill = true) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::Window, background);
+  p.setColor(QPalette::Base, background);
+  p.setColor(QPalette::Button, background);
+  p.setColor(QPalette::WindowText, text);
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::ButtonText, text);
+  w->setPalette(p);
+  w->setAutoFillBackground(fill);
+}
+
+void Place(QWidget* w, int left, int top, int width, int height) {
+  w->setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
+QToolButton* MakeButton(QWidget* parent, const char* name, const char* caption,
+                        const QColor& background, double points, const char* picture) {
+  auto* b = new QToolButton(parent);
+  b->setObjectName(QString::fromLatin1(name));
+  b->setText(QString::fromLatin1(caption));
+  b->setIcon(QIcon(QString::fromLatin1(picture)));
+  b->setIconSize(QSize(32, 32));
+  b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  b->setFocusPolicy(Qt::StrongFocus);
+  b->setFont(Font("MS Sans Serif", points, true));
+  b->setStyleSheet(QStringLiteral("QToolButton { background-color: %1; border: 2px outset %1; }"
+                                  "QToolButton:pressed { border-style: inset; }"
+                                  "QToolButton:focus { border-color: #404040; }")
+                       .arg(background.name()));
+  return b;
+}
+
+struct BoxPlace {
+  int left, top, width, height;
+};
+constexpr std::array<BoxPlace, kSlotCount> kBoxPlaces = {{
+    {480, 360, 3735, 400},  {480, 840, 3735, 400},  {480, 1320, 3735, 400}, {480, 1800, 3735, 400},
+    {480, 2280, 3735, 400}, {480, 2760, 3735, 400}, {480, 3240, 3735, 400}, {480, 3720, 3735, 400},
+    {480, 4200, 3735, 400}, {480, 4680, 3735, 400}, {480, 5160, 3735, 400}, {480, 5640, 3735, 400},
+    {480, 6120, 3735, 400}, {480, 6600, 3735, 400}, {480, 7080, 3735, 495}, {480, 7680, 3735, 495},
+    {840, 8400, 375, 615},  {1320, 8400, 375, 615}, {1920, 8400, 375, 615}, {2400, 8400, 495, 615},
+}};
+
+}  // namespace
+
+AggSoftware::AggSoftware(Platform& platform, QWidget* parent)
+    : QWidget(parent), platform_(platform) {
+  InitArtwork();
+  setObjectName(QStringLiteral("agg_software"));
+  setWindowTitle(QStringLiteral("Aggiornamento Software"));
+  setWindowIcon(QIcon(QStringLiteral(":/artwork/icon.png")));
+  setFixedSize(Px(15120), Px(10950));
+  SetColours(this, QColor(255, 255, 255), QColor(0, 0, 0));
+  BuildControls();
+  qApp->installEventFilter(this);
+}
+
+AggSoftware::~AggSoftware() { qApp->removeEventFilter(this); }
+
+void AggSoftware::BuildControls() {
+  const QColor white(255, 255, 255);
+  const QColor window_text = QApplication::palette().color(QPalette::WindowText);
+
+  command3_ = MakeButton(this, "Command3", "INSTALLA", QColor(192, 192, 255), 9.75,
+                         ":/artwork/aggiorna.png");
+  Place(command3_, 5160, 9480, 4335, 1215);
+
+  timer1_ = new QTimer(this);  // ticks every second; nothing listens
+  timer1_->setObjectName(QStringLiteral("Timer1"));
+  timer1_->setInterval(1000);
+  timer1_->start();
+
+  picture1_ = new QLabel(this);
+  picture1_->setObjectName(QStringLiteral("Picture1"));
+  picture1_->setPixmap(QPixmap(QStringLiteral(":/artwork/logo.jpg")));
+  picture1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  picture1_->setFrameShape(QFrame::Panel);
+  picture1_->setFrameShadow(QFrame::Sunken);
+  picture1_->setFocusPolicy(Qt::TabFocus);
+  SetColours(picture1_, white, window_text);
+  Place(picture1_, 5760, 2280, 3255, 2775);
+
+  drive1_ = new QComboBox(this);
+  drive1_->setObjectName(QStringLiteral("Drive1"));
+  Place(drive1_, 7920, 7200, 2175, 315);
+  drive1_->hide();
+
+  frame1_ = new QGroupBox(QStringLiteral("Programmi"), this);
+  frame1_->setObjectName(QStringLiteral("Frame1"));
+  frame1_->setFont(Font("MS Sans Serif", 8.25, false));
+  SetColours(frame1_, QColor(240, 240, 240), window_text);
+  Place(frame1_, 120, 240, 4335, 9135);
+
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    auto* box = new QCheckBox(
+        QString::fromUtf8(Row(slot).caption.data(), static_cast<int>(Row(slot).caption.size())),
+        frame1_);
+    box->setObjectName(QStringLiteral("aa1_%1").arg(slot));
+    box->setProperty("Index", slot);
+    const BoxPlace& p = kBoxPlaces[static_cast<size_t>(slot)];
+    Place(box, p.left, p.top, p.width, p.height);
+    if (slot < kProductCount) SetColours(box, white, window_text);
+    connect(box, &QCheckBox::clicked, this, [this, slot] { OnBoxClicked(slot); });
+    aa1_[static_cast<size_t>(slot)] = box;
+  }
+
+  txtStatus_ = new QPlainTextEdit(this);
+  txtStatus_->setObjectName(QStringLiteral("txtStatus"));
+  txtStatus_->setReadOnly(true);
+  txtStatus_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  txtStatus_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  txtStatus_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtStatus_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtStatus_->setFrameShape(QFrame::Box);
+  txtStatus_->setFont(Font("MS Sans Serif", 8.25, false));
+  txtStatus_->setFocusPolicy(Qt::StrongFocus);
+  SetColours(txtStatus_, QColor(255, 255, 192), QColor(0, 0, 0));
+  Place(txtStatus_, 10200, 240, 4875, 9165);
+
+  command2_ =
+      MakeButton(this, "Command2", "USCITA", QColor(255, 192, 192), 12, ":/artwork/uscita.png");
+  Place(command2_, 10200, 9480, 4815, 1215);
+  connect(command2_, &QToolButton::clicked, this, [this] { close(); });
+
+  command1_ = MakeButton(this, "Command1", "AGGIORNA", QColor(192, 255, 192), 9.75,
+                         ":/artwork/aggiorna.png");
+  Place(command1_, 120, 9480, 4335, 1215);
+  connect(command1_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand1(); }); });
+  connect(command3_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand3(); }); });
+
+  label9_ = new QLabel(this);
+  label9_->setObjectName(QStringLiteral("Label9"));
+  label9_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  label9_->setFont(Font("Arial Rounded MT Bold", 11.25, false));
+  SetColours(label9_, white, QColor(0, 0, 255));
+  Place(label9_, 5520, 7920, 3495, 375);
+
+  label1_ = new QLabel(
+      QStringLiteral("Selezionare  i programmi desiderati elencati nella tabella a sinistra e "
+                     "procedere con l'operazione selezionata."),
+      this);
+  label1_->setObjectName(QStringLiteral("Label1"));
+  label1_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  label1_->setWordWrap(true);
+  label1_->setFont(Font("MS Sans Serif", 9.75, true));
+  SetColours(label1_, white, QColor(0, 0, 255), false);
+  Place(label1_, 4680, 1320, 5415, 855);
+
+  label4_ = new QLabel(QStringLiteral("ATTENDERE..."), this);
+  label4_->setObjectName(QStringLiteral("Label4"));
+  label4_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label4_->setFont(Font("MS Sans Serif", 24, true));
+  SetColours(label4_, QColor(255, 255, 0), QColor(255, 0, 0));
+  Place(label4_, 5520, 5040, 3735, 615);
+  label4_->hide();
+
+  label3_ = new QLabel(QStringLiteral("   Procedura di aggiornamento  Software "), this);
+  label3_->setObjectName(QStringLiteral("Label3"));
+  label3_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  label3_->setWordWrap(true);
+  label3_->setFrameShape(QFrame::Box);
+  label3_->setFont(Font("MS Sans Serif", 18, true));
+  SetColours(label3_, white, QColor(255, 0, 0), false);
+  Place(label3_, 4560, 240, 5535, 975);
+
+  // Tab order by the numbers of the form; labels and the frame take no focus.
+  QList<QWidget*> order = {command1_, command2_, txtStatus_, drive1_};
+  for (int slot = 0; slot < kSlotCount; ++slot) order.push_back(aa1_[static_cast<size_t>(slot)]);
+  order.push_back(picture1_);
+  order.push_back(command3_);
+  // Drive1 (15) stands between slots 8 and 9.
+  order.removeOne(drive1_);
+  order.insert(order.indexOf(aa1_[9]), drive1_);
+  for (int i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
+}
+
+void AggSoftware::Load(const QString& drive_text) {
+  drive1_->addItem(drive_text);
+  drive1_->setCurrentIndex(0);
+  std::string caption = RunStartup(*this, platform_, drive1_->currentText().toStdString(), &modu1_);
+  label9_->setText(QString::fromStdString(caption));
+}
+
+void AggSoftware::ShowCentred() {
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect area = screen->availableGeometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+  }
+  show();
+  activateWindow();
+  command1_->setFocus(Qt::OtherFocusReason);
+}
+
+void AggSoftware::AggiungiStato(const std::string& line) {
+  std::string added = log_.Append(line);
+  // The widget shows the same lines; its blocks stand for the CR LFs.
+  QString shown = QString::fromUtf8(added.data(), static_cast<int>(added.size()));
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  if (shown.startsWith(QLatin1Char('\n'))) shown.remove(0, 1);
+  txtStatus_->appendPlainText(shown);
+  txtStatus_->moveCursor(QTextCursor::End);
+  txtStatus_->ensureCursorVisible();
+  txtStatus_->repaint();
+  txtStatus_->viewport()->repaint();
+}
+
+int AggSoftware::BoxValue(int slot) {
+  switch (aa1_.at(static_cast<size_t>(slot))->checkState()) {
+    case Qt::Checked:
+      return 1;
+    case Qt::PartiallyChecked:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+void AggSoftware::MarkInstalled(int slot) {
+  QCheckBox* box = aa1_.at(static_cast<size_t>(slot));
+  SetColours(box, QColor(0, 255, 0), box->palette().color(QPalette::WindowText));
+  box->setEnabled(true);
+}
+
+bool AggSoftware::AskYesNo(const std::string& prompt, const std::string& title, bool no_default) {
+  QMessageBox box(this);
+  box.setObjectName(QStringLiteral("MsgBox"));
+  box.setIcon(QMessageBox::NoIcon);
+  box.setWindowTitle(title.empty() ? QStringLiteral("Avendro") : QString::fromStdString(title));
+  box.setText(QString::fromStdString(prompt));
+  QPushButton* yes = box.addButton(QStringLiteral("Sì"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QStringLiteral("No"), QMessageBox::NoRole);
+  yes->setObjectName(QStringLiteral("Yes"));
+  no->setObjectName(QStringLiteral("No"));
+  box.setDefaultButton(no_default ? no : yes);
+  box.setEscapeButton(no);
+  asking_ = true;
+  box.exec();
+  asking_ = false;
+  return box.clickedButton() == yes;
+}
+
+void AggSoftware::SetPointer(Pointer pointer) {
+  setCursor(pointer == Pointer::kHourglass ? Qt::WaitCursor : Qt::ArrowCursor);
+}
+
+void AggSoftware::ShowBusy(bool visible) {
+  label4_->setVisible(visible);
+  if (visible) label4_->repaint();
+  repaint();
+}
+
+void AggSoftware::KeepAlive() {
+  // The event filter drops input while a handler runs, so only painting and
+  // the window system's own traffic get through here.
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+void AggSoftware::RunHandler(const std::function<void()>& handler) {
+  if (running_) return;
+  running_ = true;
+  handler();
+  running_ = false;
+  if (close_requested_) {
+    close_requested_ = false;
+    close();
+  }
+}
+
+void AggSoftware::OnBoxClicked(int /*slot*/) {
+  RunHandler([this] { ControlloProgMem(*this, platform_.processes, modu1_.nomiProgrammi); });
+}
+
+void AggSoftware::OnCommand1() {}
+
+void AggSoftware::OnCommand3() {}
+
+void AggSoftware::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    close_requested_ = true;
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+bool AggSoftware::eventFilter(QObject* watched, QEvent* event) {
+  if (running_ && !asking_) {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::Wheel:
+      case QEvent::Shortcut:
+      case QEvent::ShortcutOverride:
+        return true;
+      default:
+        break;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace avendro

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+#include "app/status_log.h"
+#include "app/window_port.h"
+#include "catalogue/catalogue.h"
+#include "platform/platform.h"
+
+namespace avendro {
+
+// The one window, agg_software. Controls carry their names as object names.
+class AggSoftware : public QWidget, public WindowPort {
+  Q_OBJECT
+
+ public:
+  explicit AggSoftware(Platform& platform, QWidget* parent = nullptr);
+  ~AggSoftware() override;
+
+  // The load sequence; `drive_text` is the current entry of Drive1.
+  void Load(const QString& drive_text);
+
+  // Shows the window centred on the screen, focus on Command1.
+  void ShowCentred();
+
+  // WindowPort
+  void AggiungiStato(const std::string& line) override;
+  int BoxValue(int slot) override;
+  void MarkInstalled(int slot) override;
+  bool AskYesNo(const std::string& prompt, const std::string& title, bool no_default) override;
+  void SetPointer(Pointer pointer) override;
+  void ShowBusy(bool visible) override;
+  void KeepAlive() override;
+
+  // The exact text of the status log, lines joined by CR LF.
+  const std::string& LogText() const { return log_.text(); }
+  const Modu1& modu1() const { return modu1_; }
+  bool Running() const { return running_; }
+
+  // Runs a handler to its end; clicks, keys and close requests that arrive
+  // meanwhile are not handled (a close request is carried out afterwards).
+  void RunHandler(const std::function<void()>& handler);
+
+  // The handlers of the controls.
+  void OnBoxClicked(int slot);
+  void OnCommand1();
+  void OnCommand3();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+
+  Platform& platform_;
+  Modu1 modu1_;
+  StatusLog log_;
+  bool running_ = false;
+  bool asking_ = false;
+  bool close_requested_ = false;
+
+  QToolButton* command3_ = nullptr;
+  QTimer* timer1_ = nullptr;
+  QLabel* picture1_ = nullptr;
+  QComboBox* drive1_ = nullptr;
+  QGroupBox* frame1_ = nullptr;
+  std::array<QCheckBox*, kSlotCount> aa1_{};
+  QPlainTextEdit* txtStatus_ = nullptr;
+  QToolButton* command2_ = nullptr;
+  QToolButton* command1_ = nullptr;
+  QLabel* label9_ = nullptr;
+  QLabel* label1_ = nullptr;
+  QLabel* label4_ = nullptr;
+  QLabel* label3_ = nullptr;
+};
+
+// Window positions are given in twips: 15 to a pixel.
+constexpr int Px(int twips) { return twips / 15; }
+
+}  // namespace avendro

@@ -1,0 +1,23 @@
+#include "app/startup.h"
+
+#include "app/version_label.h"
+#include "checks/controllo_prog_disk.h"
+
+namespace avendro {
+
+std::string RunStartup(WindowPort& window, Platform& platform, const std::string& drive_text,
+                       Modu1* modu1) {
+  modu1->LetteraUnita = drive_text.empty() ? ' ' : drive_text[0];
+  modu1->nomiProgrammi = FillNomiProgrammi();
+
+  window.AggiungiStato("===== CONTROLLO PROGRAMMI SU DISCO ======");
+  window.AggiungiStato("");
+  ControlloProgDisk(window, platform.files, modu1->LetteraUnita);
+  window.AggiungiStato("");
+  window.AggiungiStato("== CONTROLLO PROG IN MEMORIA  ======");
+  window.AggiungiStato("");
+
+  return VersionLabel(platform.details);
+}
+
+}  // namespace avendro

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+
+#include "platform/status.h"
+
+namespace avendro {
+
+// Attribute masks of the directory-entry query.
+inline constexpr int kMaskNormal = 0;      // normal files only
+inline constexpr int kMaskDirectory = 16;  // normal files and folders
+
+// Drives, Windows paths and the few file operations the program makes.
+// Every path handed in is a Windows path such as "d:\drubel\rar.exe".
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // The letter (lower case) of the drive that holds the current directory.
+  virtual Status CurrentDrive(char* letter) = 0;
+
+  // The path this system opens for a Windows path. Windows rules apply: each
+  // folder is matched without regard to case, trailing blanks and dots of
+  // the last component are dropped. Fails when the drive is not mapped.
+  virtual Status NativePath(const std::string& path, std::string* native) = 0;
+
+  // The name of the entry at `path` when it matches `mask`, else "". Hidden
+  // and system entries never match. Fails only when the query itself cannot
+  // be made (drive not ready, no permission to look).
+  virtual Status FindEntry(const std::string& path, int mask, std::string* name) = 0;
+
+  // Creates one folder; fails when it exists or cannot be made.
+  virtual Status CreateFolder(const std::string& path) = 0;
+
+  // Creates the file, or empties it when it exists, and writes `bytes`.
+  virtual Status WriteFile(const std::string& path, const std::string& bytes) = 0;
+};
+
+}  // namespace avendro

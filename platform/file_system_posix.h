@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/drive_map.h"
+#include "platform/file_system.h"
+
+namespace avendro {
+
+// FileSystem over POSIX calls and a Wine drive map. Entries whose name
+// begins with a dot count as hidden.
+class PosixFileSystem : public FileSystem {
+ public:
+  explicit PosixFileSystem(DriveMap drives) : drives_(std::move(drives)) {}
+
+  Status CurrentDrive(char* letter) override;
+  Status NativePath(const std::string& path, std::string* native) override;
+  Status FindEntry(const std::string& path, int mask, std::string* name) override;
+  Status CreateFolder(const std::string& path) override;
+  Status WriteFile(const std::string& path, const std::string& bytes) override;
+
+  const DriveMap& drives() const { return drives_; }
+
+ private:
+  DriveMap drives_;
+};
+
+}  // namespace avendro

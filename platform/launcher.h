@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/status.h"
+
+namespace avendro {
+
+// Window styles of a started program.
+enum class WindowStyle : int {
+  kMinimizedFocus = 2,
+  kMaximizedFocus = 3,
+};
+
+// Starts programs and batch scripts without waiting for them.
+class Launcher {
+ public:
+  virtual ~Launcher() = default;
+
+  // Starts the program or script at the Windows path `path`. On success
+  // `*task` identifies the started task (never 0). Fails, with the reason,
+  // when it cannot be started.
+  virtual Status Start(const std::string& path, WindowStyle style, uint64_t* task) = 0;
+
+  // True while the task started by Start has not ended.
+  virtual bool Running(uint64_t task) = 0;
+};
+
+}  // namespace avendro

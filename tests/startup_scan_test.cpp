@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/startup.h"
+#include "platform/file_system_posix.h"
+#include "tests/test_support.h"
+
+namespace avendro {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LogOf;
+using testing::RecordingWindow;
+using testing::TempPrefix;
+
+// Platform services that start-up does not touch.
+class UnusedProcesses : public ProcessTable {
+ public:
+  Status List(std::vector<ProcessEntry>*) override { return Status::Error("unused"); }
+  Status Terminate(uint32_t) override { return Status::Error("unused"); }
+  uint32_t SelfId() override { return 0; }
+};
+class UnusedLauncher : public Launcher {
+ public:
+  Status Start(const std::string&, WindowStyle, uint64_t*) override {
+    return Status::Error("unused");
+  }
+  bool Running(uint64_t) override { return false; }
+};
+class NoDetails : public FileDetailsSource {
+ public:
+  Status Query(const std::string&, const std::string&, std::vector<DetailColumn>*,
+               bool* found) override {
+    *found = false;
+    return Status::Ok();
+  }
+};
+
+struct Startup {
+  explicit Startup(const TempPrefix& t) : files(t.Drives()) {}
+  std::string Run(const std::string& drive_text = "d: [LAVORO]") {
+    return RunStartup(window, platform, drive_text, &modu1);
+  }
+  PosixFileSystem files;
+  UnusedProcesses processes;
+  UnusedLauncher launcher;
+  NoDetails details;
+  Platform platform{files, processes, launcher, details};
+  RecordingWindow window;
+  Modu1 modu1;
+};
+
+const std::vector<std::string> kHead = {"===== CONTROLLO PROGRAMMI SU DISCO ======", ""};
+const std::vector<std::string> kTail = {"", "== CONTROLLO PROG IN MEMORIA  ======", ""};
+
+std::vector<std::string> Around(std::vector<std::string> scan) {
+  std::vector<std::string> all = kHead;
+  all.insert(all.end(), scan.begin(), scan.end());
+  all.insert(all.end(), kTail.begin(), kTail.end());
+  return all;
+}
+
+TEST(Startup, NothingInstalled) {
+  TempPrefix t;
+  Startup s(t);
+  s.Run();
+  EXPECT_EQ(s.window.log.text(),
+            "- ===== CONTROLLO PROGRAMMI SU DISCO ======\r\n- \r\n- \r\n"
+            "- == CONTROLLO PROG IN MEMORIA  ======\r\n- ");
+  EXPECT_TRUE(s.window.marked.empty());
+  EXPECT_TRUE(fs::is_directory(t.Drive('d') / "drubel"));  // created, no line says so
+  EXPECT_EQ(s.modu1.LetteraUnita, 'd');
+  EXPECT_EQ(s.modu1.nomiProgrammi[19], "vendix.exe");
+  EXPECT_EQ(s.modu1.nomiProgrammi[20], "");
+  EXPECT_TRUE(s.window.boxes_read.empty());
+}
+
+TEST(Startup, SomeProgramsAreReportedInSlotOrder) {
+  TempPrefix t;
+  // Installed in another order than the slots, with other letter case.
+  t.Put('d', "FENU/Fenu.exe");
+  t.Put('d', "programmi/varnok/tamrel.exe");
+  t.Put('d', "drubel/fr.exe");
+  t.Put('d', "zal/zal.exe");
+  Startup s(t);
+  s.Run();
+  EXPECT_EQ(s.window.log.text(), LogOf(Around({
+                                     "Controllo Fe.RO sul Disco...OK",
+                                     "Controllo Tamrel sul Disco...OK",
+                                     "Controllo Ordini-ZAL sul Disco...OK",
+                                     "Controllo Ordini- FENU sul Disco...OK",
+                                 })));
+  EXPECT_EQ(s.window.marked, (std::vector<int>{2, 4, 12, 14}));
+}
+
+TEST(Startup, AllSixteen) {
+  TempPrefix t;
+  std::vector<std::string> scan;
+  std::vector<int> slots;
+  for (int slot = kProductCount - 1; slot >= 0; --slot) {
+    std::string tail(Row(slot).diskPath.substr(2));
+    for (char& c : tail) c = c == '\\' ? '/' : c;
+    t.Put('d', tail);
+  }
+  for (int slot = 0; slot < kProductCount; ++slot) {
+    scan.emplace_back(Row(slot).diskMessage);
+    slots.push_back(slot);
+  }
+  Startup s(t);
+  s.Run();
+  EXPECT_EQ(s.window.log.text(), LogOf(Around(scan)));
+  EXPECT_EQ(s.window.marked, slots);
+}
+
+TEST(Startup, FoldersAndHiddenFilesAtAProgramPathDoNotCount) {
+  TempPrefix t;
+  fs::create_directories(t.Drive('d') / "vemo" / "vemo.exe");
+  t.Put('d', "olbi/.olbi.exe");
+  t.Put('d', "morva/morva.exe");
+  Startup s(t);
+  s.Run();
+  EXPECT_EQ(s.window.lines, Around({"Controllo Ordini-MORVA sul Disco...OK"}));
+}
+
+TEST(Startup, WorkFolderKeptWhenAFileStandsThere) {
+  TempPrefix t;
+  t.Put('d', "drubel", "not a folder");
+  t.Put('d', "dunmar/dunmar.exe");
+  Startup s(t);
+  s.Run();
+  EXPECT_TRUE(fs::is_regular_file(t.Drive('d') / "drubel"));
+  EXPECT_EQ(s.window.lines, Around({"Controllo Dunmar-supermercati sul Disco...OK"}));
+}
+
+TEST(Startup, TheDriveListEntryGivesOneLetter) {
+  TempPrefix t;
+  t.Put('c', "drubel/drubel.exe");
+  Startup s(t);
+  s.Run("c: [SISTEMA]");
+  EXPECT_EQ(s.modu1.LetteraUnita, 'c');
+  EXPECT_EQ(s.window.lines, Around({"Controllo Drubel sul Disco...OK"}));
+  EXPECT_TRUE(fs::is_directory(t.Drive('c') / "drubel"));
+  EXPECT_FALSE(fs::exists(t.Drive('d') / "drubel"));
+}
+
+TEST(Startup, FailingFolderCreationStopsTheScanWithOneLine) {
+  TempPrefix t;
+  // A link to nowhere: the query sees nothing, the creation finds it taken.
+  fs::create_symlink(t.root() / "gone", t.Drive('d') / "drubel");
+  t.Put('d', "vemo/vemo.exe");
+  Startup s(t);
+  s.Run();
+  ASSERT_EQ(s.window.lines.size(), 6u);
+  EXPECT_EQ(s.window.lines[2], "Impossibile creare la cartella d:\\drubel: File exists");
+  EXPECT_TRUE(s.window.marked.empty());
+  EXPECT_EQ(s.window.lines[4], "== CONTROLLO PROG IN MEMORIA  ======");
+}
+
+TEST(Startup, FailingQueryStopsTheScanWhereItIs) {
+  TempPrefix t;
+  t.Put('d', "drubel/Drubel2.exe");
+  // A link that points at itself cannot be looked at: the query fails.
+  fs::create_symlink("fr.exe", t.Drive('d') / "drubel" / "fr.exe");
+  t.Put('d', "vemo/vemo.exe");
+  Startup s(t);
+  s.Run();
+  EXPECT_EQ(
+      s.window.lines,
+      Around({"Controllo Drubel2 sul Disco...OK",
+              "Impossibile controllare d:\\drubel\\fr.exe: Too many levels of symbolic links"}));
+  EXPECT_EQ(s.window.marked, (std::vector<int>{1}));
+}
+
+TEST(Startup, DriveNotReady) {
+  TempPrefix t;
+  Startup s(t);
+  s.Run("q:");
+  EXPECT_EQ(s.window.lines, Around({"Impossibile controllare q:\\drubel: unità q: non pronta"}));
+}
+
+}  // namespace
+}  // namespace avendro
