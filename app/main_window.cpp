@@ -209,11 +209,14 @@ void AggSoftware::Load(const QString& drive_text) {
 }
 
 void AggSoftware::ShowCentred() {
+  show();
+  // move() places the frame, so centre the frame.
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect area = screen->availableGeometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    QRect frame = frameGeometry();
+    move(area.x() + (area.width() - frame.width()) / 2,
+         area.y() + (area.height() - frame.height()) / 2);
   }
-  show();
   activateWindow();
   command1_->setFocus(Qt::OtherFocusReason);
 }

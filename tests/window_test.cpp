@@ -1,9 +1,270 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/application.h"
+#include "app/main_window.h"
+#include "platform/file_details_posix.h"
+#include "platform/file_system_posix.h"
+#include "platform/launcher_posix.h"
+#include "platform/processes_posix.h"
+#include "tests/test_support.h"
+
+namespace avendro {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempPrefix;
+
+// The window over a temporary prefix with a few programs on drive D.
+class WindowTest : public ::testing::Test {
+ protected:
+  WindowTest() : files_(prefix_.Drives()), details_(files_) {
+    prefix_.Put('d', "programmi/varnok/varnok.exe");
+    prefix_.Put('d', "dunmar/rostiva.exe");
+    window_ = std::make_unique<AggSoftware>(platform_);
+    window_->Load(QStringLiteral("d: [LAVORO]"));
+    window_->ShowCentred();
+  }
+
+  template <typename T>
+  T* Find(const QString& name) {
+    T* w = window_->findChild<T*>(name);
+    EXPECT_NE(w, nullptr) << name.toStdString();
+    return w;
+  }
+  QCheckBox* Box(int slot) { return Find<QCheckBox>(QStringLiteral("aa1_%1").arg(slot)); }
+
+  TempPrefix prefix_;
+  PosixFileSystem files_;
+  PosixProcessTable processes_;
+  PosixLauncher launcher_;
+  PosixFileDetails details_;
+  Platform platform_{files_, processes_, launcher_, details_};
+  std::unique_ptr<AggSoftware> window_;
+};
+
+struct Expected {
+  const char* name;
+  const char* caption;
+  int left, top, width, height;  // twips
+  bool visible;
+};
+
+TEST_F(WindowTest, ControlsStandWhereTheFormPutsThem) {
+  EXPECT_EQ(window_->objectName(), "agg_software");
+  EXPECT_EQ(window_->windowTitle(), "Aggiornamento Software");
+  EXPECT_EQ(window_->size(), QSize(1008, 730));
+  EXPECT_FALSE(window_->windowIcon().isNull());
+  EXPECT_EQ(window_->palette().color(QPalette::Window), QColor(255, 255, 255));
+
+  const Expected controls[] = {
+      {"Command3", "INSTALLA", 5160, 9480, 4335, 1215, true},
+      {"Picture1", nullptr, 5760, 2280, 3255, 2775, true},
+      {"Drive1", nullptr, 7920, 7200, 2175, 315, false},
+      {"Frame1", "Programmi", 120, 240, 4335, 9135, true},
+      {"txtStatus", nullptr, 10200, 240, 4875, 9165, true},
+      {"Command2", "USCITA", 10200, 9480, 4815, 1215, true},
+      {"Command1", "AGGIORNA", 120, 9480, 4335, 1215, true},
+      {"Label9", "", 5520, 7920, 3495, 375, true},
+      {"Label1",
+       "Selezionare  i programmi desiderati elencati nella tabella a sinistra e procedere con "
+       "l'operazione selezionata.",
+       4680, 1320, 5415, 855, true},
+      {"Label4", "ATTENDERE...", 5520, 5040, 3735, 615, false},
+      {"Label3", "   Procedura di aggiornamento  Software ", 4560, 240, 5535, 975, true},
+  };
+  for (const Expected& e : controls) {
+    QWidget* w = Find<QWidget>(QString::fromLatin1(e.name));
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->geometry(), QRect(e.left / 15, e.top / 15, e.width / 15, e.height / 15)) << e.name;
+    EXPECT_EQ(w->isVisible(), e.visible) << e.name;
+    if (e.caption == nullptr) continue;
+    QString caption = QString::fromUtf8(e.caption);
+    QString shown;
+    if (auto* b = qobject_cast<QToolButton*>(w)) shown = b->text();
+    if (auto* l = qobject_cast<QLabel*>(w)) shown = l->text();
+    if (auto* g = qobject_cast<QGroupBox*>(w)) shown = g->title();
+    EXPECT_EQ(shown, caption) << e.name;
+  }
+  auto* timer = window_->findChild<QTimer*>(QStringLiteral("Timer1"));
+  ASSERT_NE(timer, nullptr);
+  EXPECT_TRUE(timer->isActive());
+  EXPECT_EQ(timer->interval(), 1000);
+  EXPECT_EQ(Find<QComboBox>(QStringLiteral("Drive1"))->currentText(), "d: [LAVORO]");
+}
+
+TEST_F(WindowTest, BoxesCarryTheCataloguesCaptions) {
+  QWidget* frame = Find<QWidget>(QStringLiteral("Frame1"));
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    QCheckBox* box = Box(slot);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->parentWidget(), frame);
+    EXPECT_EQ(box->text().toStdString(), Row(slot).caption) << slot;
+    EXPECT_TRUE(box->isEnabled());
+    EXPECT_EQ(box->checkState(), Qt::Unchecked);
+    EXPECT_EQ(box->property("Index").toInt(), slot);
+  }
+  EXPECT_EQ(Box(6)->text(), "Pellwick-Gestione Pizzeria ");
+  EXPECT_EQ(Box(14)->geometry(), QRect(32, 472, 249, 33));
+  EXPECT_EQ(Box(19)->geometry(), QRect(160, 560, 33, 41));
+  // The installed programs are green; the others keep the white of the form.
+  EXPECT_EQ(Box(0)->palette().color(QPalette::Window), QColor(0, 255, 0));
+  EXPECT_EQ(Box(7)->palette().color(QPalette::Window), QColor(0, 255, 0));
+  EXPECT_EQ(Box(1)->palette().color(QPalette::Window), QColor(255, 255, 255));
+}
+
+TEST_F(WindowTest, LogHoldsTheStartUpLinesExactly) {
+  const std::string expected =
+      "- ===== CONTROLLO PROGRAMMI SU DISCO ======\r\n- \r\n"
+      "- Controllo Varnok sul Disco...OK\r\n- Controllo Rostiva sul Disco...OK\r\n"
+      "- \r\n- == CONTROLLO PROG IN MEMORIA  ======\r\n- ";
+  EXPECT_EQ(window_->LogText(), expected);
+  QString shown = Find<QPlainTextEdit>(QStringLiteral("txtStatus"))->toPlainText();
+  EXPECT_EQ(shown.toStdString(), QString::fromStdString(expected)
+                                     .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+                                     .toStdString());
+}
+
+TEST_F(WindowTest, AppendKeepsTheCaretAtTheEnd) {
+  auto* log = Find<QPlainTextEdit>(QStringLiteral("txtStatus"));
+  QTextCursor c = log->textCursor();
+  c.setPosition(3);
+  log->setTextCursor(c);
+  window_->AggiungiStato("riga A\r\nseguito");
+  EXPECT_EQ(log->textCursor().position(), log->document()->characterCount() - 1);
+  EXPECT_TRUE(window_->LogText().ends_with("- \r\n- riga A\r\nseguito"));
+  EXPECT_TRUE(log->toPlainText().endsWith(QStringLiteral("- \n- riga A\nseguito")));
+}
+
+TEST_F(WindowTest, FocusStartsOnAggiornaAndFollowsTheTabOrder) {
+  QApplication::setActiveWindow(window_.get());
+  EXPECT_EQ(QApplication::focusWidget(), Find<QWidget>(QStringLiteral("Command1")));
+  QStringList order;
+  QWidget* w = Find<QWidget>(QStringLiteral("Command1"));
+  for (int i = 0; i < 26; ++i) {
+    order << w->objectName();
+    w = w->nextInFocusChain();
+    while (w->focusPolicy() == Qt::NoFocus || !w->isVisible()) w = w->nextInFocusChain();
+  }
+  QStringList expected = {QStringLiteral("Command1"), QStringLiteral("Command2"),
+                          QStringLiteral("txtStatus")};
+  for (int slot = 0; slot < kSlotCount; ++slot) expected << QStringLiteral("aa1_%1").arg(slot);
+  expected << QStringLiteral("Picture1") << QStringLiteral("Command3");
+  expected << QStringLiteral("Command1");
+  EXPECT_EQ(order.mid(0, expected.size()), expected);
+}
+
+TEST_F(WindowTest, WindowIsCentred) {
+  QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_LE(std::abs(window_->frameGeometry().center().x() - screen.center().x()), 1);
+  EXPECT_LE(std::abs(window_->frameGeometry().center().y() - screen.center().y()), 1);
+}
+
+TEST_F(WindowTest, BoxClickRunsTheRunningInstanceCheck) {
+  Box(19)->click();
+  EXPECT_TRUE(window_->LogText().ends_with(
+      "- Controllo Memoria vendix.exe\r\n- Controllo vendix.exe....NON ESISTE"))
+      << window_->LogText();
+  Box(19)->click();  // unticking the last ticked box writes nothing
+  EXPECT_TRUE(window_->LogText().ends_with("- Controllo vendix.exe....NON ESISTE"));
+}
+
+TEST_F(WindowTest, UscitaClosesTheWindow) {
+  QSignalSpy destroyed(window_.get(), &QObject::destroyed);
+  window_->setAttribute(Qt::WA_DeleteOnClose, false);
+  Find<QToolButton>(QStringLiteral("Command2"))->click();
+  EXPECT_FALSE(window_->isVisible());
+}
+
+TEST_F(WindowTest, CloseDuringAHandlerWaitsForItsEnd) {
+  bool visible_inside = false;
+  window_->RunHandler([&] {
+    window_->close();
+    window_->KeepAlive();
+    visible_inside = window_->isVisible();
+    // Clicks that arrive meanwhile are not handled.
+    QTest::mouseClick(Box(0), Qt::LeftButton);
+    window_->KeepAlive();
+  });
+  EXPECT_TRUE(visible_inside);
+  EXPECT_EQ(Box(0)->checkState(), Qt::Unchecked);
+  EXPECT_FALSE(window_->isVisible());
+}
+
+TEST_F(WindowTest, BusyLabelAndPointer) {
+  window_->ShowBusy(true);
+  EXPECT_TRUE(Find<QLabel>(QStringLiteral("Label4"))->isVisible());
+  window_->SetPointer(Pointer::kHourglass);
+  EXPECT_EQ(window_->cursor().shape(), Qt::WaitCursor);
+  window_->ShowBusy(false);
+  window_->SetPointer(Pointer::kArrow);
+  EXPECT_FALSE(Find<QLabel>(QStringLiteral("Label4"))->isVisible());
+  EXPECT_EQ(window_->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST(Application, MissingPrefixIsNamedAndNothingIsCreated) {
+  TempPrefix t;
+  fs::path missing = t.root() / "no-wine";
+  setenv("WINEPREFIX", missing.c_str(), 1);
+  Application app;
+  Status s = app.Open();
+  unsetenv("WINEPREFIX");
+  ASSERT_FALSE(s.ok());
+  EXPECT_NE(s.message().find(missing.string()), std::string::npos);
+  EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST(Application, CurrentDirectoryOutsideEveryDrive) {
+  TempPrefix t;
+  fs::path saved = fs::current_path();
+  fs::current_path(t.root());
+  setenv("WINEPREFIX", t.prefix().c_str(), 1);
+  Application app;
+  Status s = app.Open();
+  unsetenv("WINEPREFIX");
+  fs::current_path(saved);
+  ASSERT_FALSE(s.ok());
+  EXPECT_NE(s.message().find(t.root().string()), std::string::npos);
+  EXPECT_FALSE(fs::exists(t.Drive('d') / "drubel"));
+}
+
+TEST(Application, OpensOnTheDriveOfTheCurrentDirectory) {
+  TempPrefix t;
+  fs::path saved = fs::current_path();
+  fs::create_directories(t.Drive('d') / "negozio");
+  fs::current_path(t.Drive('d') / "negozio");
+  setenv("WINEPREFIX", t.prefix().c_str(), 1);
+  Application app;
+  Status s = app.Open();
+  unsetenv("WINEPREFIX");
+  fs::current_path(saved);
+  ASSERT_TRUE(s.ok()) << s.message();
+  EXPECT_EQ(app.window().modu1().LetteraUnita, 'd');
+  EXPECT_TRUE(fs::is_directory(t.Drive('d') / "drubel"));
+  EXPECT_TRUE(app.window().isVisible());
+}
+
+}  // namespace
+}  // namespace avendro
 
 int main(int argc, char** argv) {
+  // The window tests need no display.
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  avendro::InstallFontSubstitutes();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
