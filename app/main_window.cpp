@@ -229,8 +229,6 @@ void AggSoftware::AggiungiStato(const std::string& line) {
   if (shown.startsWith(QLatin1Char('\n'))) shown.remove(0, 1);
   txtStatus_->appendPlainText(shown);
   txtStatus_->moveCursor(QTextCursor::End);
-  txtStatus_->ensureCursorVisible();
-  txtStatus_->repaint();
   txtStatus_->viewport()->repaint();
 }
 

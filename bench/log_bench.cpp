@@ -1,0 +1,59 @@
+// Time per appended status-log line when the log already holds 1,000 lines
+// and when it holds 100,000: appends must not grow with the log.
+#include <QApplication>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/application.h"
+#include "platform/file_details_posix.h"
+#include "platform/file_system_posix.h"
+#include "platform/launcher_posix.h"
+#include "platform/processes_posix.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+int main(int argc, char* argv[]) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  avendro::InstallFontSubstitutes();
+
+  fs::path root = fs::temp_directory_path() / ("avendro-logbench-" + std::to_string(getpid()));
+  fs::create_directories(root / "prefix" / "dosdevices");
+  fs::create_directories(root / "d");
+  fs::create_directory_symlink(root / "d", root / "prefix" / "dosdevices" / "d:");
+  avendro::DriveMap drives;
+  avendro::DriveMap::Load((root / "prefix").string(), &drives);
+  avendro::PosixFileSystem files(drives);
+  avendro::PosixProcessTable processes;
+  avendro::PosixLauncher launcher;
+  avendro::PosixFileDetails details(files);
+  avendro::Platform platform{files, processes, launcher, details};
+  avendro::AggSoftware window(platform);
+  window.Load(QStringLiteral("d:"));
+  window.ShowCentred();
+  QApplication::processEvents();
+
+  const int kMeasured = 1000;
+  const std::string line = "Controllo Memoria zandrotti.exe";
+  int lines = 6;  // start-up wrote these
+  auto per_line_at = [&](int size) {
+    while (lines < size) {
+      window.AggiungiStato(line);
+      ++lines;
+    }
+    auto start = Clock::now();
+    for (int i = 0; i < kMeasured; ++i) window.AggiungiStato(line);
+    auto elapsed = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    lines += kMeasured;
+    return elapsed / kMeasured;
+  };
+  double small = per_line_at(1000);
+  double large = per_line_at(100000);
+  std::printf("status log append: %.1f us/line at 100,000 lines vs %.1f us/line at 1,000 lines"
+              " ratio %.2f (target < 2)\n",
+              large, small, large / small);
+  fs::remove_all(root);
+  return 0;
+}
