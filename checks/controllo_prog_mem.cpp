@@ -16,9 +16,39 @@ bool EndsWith(const std::string& text, const std::string& tail) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// The process table as seen by one check: listed once, when the first
+// ticked slot asks, and kept current as processes are stopped. Listing
+// thousands of processes once per ticked slot would make a click slow.
+class OneListingPerCheck : public ProcessTable {
+ public:
+  explicit OneListingPerCheck(ProcessTable& processes) : processes_(processes) {}
+
+  Status List(std::vector<ProcessEntry>* out) override {
+    if (!listed_) {
+      status_ = processes_.List(&running_);
+      listed_ = true;
+    }
+    *out = running_;
+    return status_;
+  }
+  Status Terminate(uint32_t id) override {
+    Status status = processes_.Terminate(id);
+    if (status.ok()) std::erase_if(running_, [id](const ProcessEntry& p) { return p.id == id; });
+    return status;
+  }
+  uint32_t SelfId() override { return processes_.SelfId(); }
+
+ private:
+  ProcessTable& processes_;
+  bool listed_ = false;
+  Status status_;
+  std::vector<ProcessEntry> running_;
+};
+
 }  // namespace
 
-void ControlloProgMem(WindowPort& window, ProcessTable& processes, const NomiProgrammi& names) {
+void ControlloProgMem(WindowPort& window, ProcessTable& system, const NomiProgrammi& names) {
+  OneListingPerCheck processes(system);
   for (int16_t IndiceProg = 0; IndiceProg < kNomiProgrammiCount; ++IndiceProg) {
     const std::string& name = names[static_cast<size_t>(IndiceProg)];
     if (name.empty()) continue;

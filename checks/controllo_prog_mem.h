@@ -18,7 +18,8 @@ inline constexpr char kNonCancellato[] = "NON CANCELLATO";  // a match still run
 // every slot 0..20 with a process name whose box holds exactly 1, stops the
 // running instances of that name and logs "Controllo Memoria <name>" before
 // and "Controllo <name>....<outcome>" after. Slots without a name are passed
-// over without reading their box.
+// over without reading their box. The running processes are listed once per
+// check, at the first ticked slot.
 void ControlloProgMem(WindowPort& window, ProcessTable& processes, const NomiProgrammi& names);
 
 // Stops every running process whose image name ends with `NomeProcesso`,

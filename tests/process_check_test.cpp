@@ -281,6 +281,7 @@ TEST(RunningInstanceCheck, NeverStopsItsOwnProcess) {
 class RefusingTable : public ProcessTable {
  public:
   Status List(std::vector<ProcessEntry>* out) override {
+    ++lists;
     if (!list_error.empty()) return Status::Error(list_error);
     *out = running;
     return Status::Ok();
@@ -298,6 +299,7 @@ class RefusingTable : public ProcessTable {
   std::set<uint32_t> refused;
   std::string list_error;
   std::vector<uint32_t> stopped;
+  int lists = 0;
 };
 
 TEST(RunningInstanceCheck, AProcessThatCannotBeStoppedIsNotReportedAsStopped) {
@@ -322,6 +324,7 @@ TEST(RunningInstanceCheck, AProcessThatCannotBeStoppedIsNotReportedAsStopped) {
                           }));
   // The refusal does not stop the others; the own process (7) is left alone.
   EXPECT_EQ(table.stopped, (std::vector<uint32_t>{10, 11, 12, 13}));
+  EXPECT_EQ(table.lists, 1);  // one listing serves every ticked slot of a click
 
   // When the processes cannot even be listed, nothing is claimed absent.
   table.list_error = "/proc: Permission denied";
