@@ -137,7 +137,10 @@ Status PosixFileDetails::Query(const std::string& folder, const std::string& nam
 
   const std::string path = native + "/" + match;
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return ErrnoError(folder + match, errno);
+  if (stat(path.c_str(), &st) != 0) {
+    bool separated = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+    return ErrnoError(folder + (separated ? "" : "\\") + match, errno);
+  }
   bool is_folder = S_ISDIR(st.st_mode);
   (*columns)[kNome].second = match;
   (*columns)[kDimensione].second =
