@@ -38,7 +38,13 @@ class Child {
     pid_t pid = 0;
     int err = posix_spawn(&pid, path_.c_str(), nullptr, nullptr, argv, environ);
     if (err != 0) throw std::runtime_error("posix_spawn " + path_.string() + " failed");
-    pid_ = pid;  // posix_spawn returns once the program has been loaded
+    pid_ = pid;
+    // posix_spawn returns while the kernel may still be laying out the new
+    // program's arguments; until then /proc shows an empty command line.
+    fs::path cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+    for (int waited_ms = 0; waited_ms < 5000 && testing::ReadFile(cmdline).empty(); ++waited_ms) {
+      usleep(1000);
+    }
   }
   ~Child() {
     if (pid_ > 0) {
