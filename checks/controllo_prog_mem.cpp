@@ -1,7 +1,95 @@
 #include "checks/controllo_prog_mem.h"
 
-namespace avendro {
+#include <cctype>
+#include <cstdint>
 
-void ControlloProgMem(WindowPort&, ProcessTable&, const NomiProgrammi&) {}
+namespace avendro {
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The process table as seen by one check: listed once, when the first
+// ticked slot asks, and kept current as processes are stopped. Listing
+// thousands of processes once per ticked slot would make a click slow.
+class OneListingPerCheck : public ProcessTable {
+ public:
+  explicit OneListingPerCheck(ProcessTable& processes) : processes_(processes) {}
+
+  Status List(std::vector<ProcessEntry>* out) override {
+    if (!listed_) {
+      status_ = processes_.List(&running_);
+      listed_ = true;
+    }
+    *out = running_;
+    return status_;
+  }
+  Status Terminate(uint32_t id) override {
+    Status status = processes_.Terminate(id);
+    if (status.ok()) std::erase_if(running_, [id](const ProcessEntry& p) { return p.id == id; });
+    return status;
+  }
+  uint32_t SelfId() override { return processes_.SelfId(); }
+
+ private:
+  ProcessTable& processes_;
+  bool listed_ = false;
+  Status status_;
+  std::vector<ProcessEntry> running_;
+};
+
+}  // namespace
+
+void ControlloProgMem(WindowPort& window, ProcessTable& system, const NomiProgrammi& names) {
+  OneListingPerCheck processes(system);
+  for (int16_t IndiceProg = 0; IndiceProg < kNomiProgrammiCount; ++IndiceProg) {
+    const std::string& name = names[static_cast<size_t>(IndiceProg)];
+    if (name.empty()) continue;
+    if (window.BoxValue(IndiceProg) != 1) continue;
+    window.AggiungiStato("Controllo Memoria " + name);
+    std::string Esito;
+    for (const std::string& reason : TerminaProcesso(processes, name, Esito)) {
+      window.AggiungiStato(reason);
+    }
+    window.AggiungiStato("Controllo " + name + "...." + Esito);
+  }
+}
+
+std::vector<std::string> TerminaProcesso(ProcessTable& processes, const std::string& NomeProcesso,
+                                         std::string& Esito) {
+  Esito = kNonEsiste;
+  std::vector<std::string> reasons;
+  if (NomeProcesso.empty()) return reasons;
+
+  std::vector<ProcessEntry> running;
+  Status status = processes.List(&running);
+  if (!status.ok()) {
+    // Whether the program runs is unknown, so it is not reported absent.
+    Esito = kNonCancellato;
+    reasons.push_back("Impossibile elencare i processi: " + status.message());
+    return reasons;
+  }
+
+  const std::string wanted = Lower(NomeProcesso);
+  const uint32_t self = processes.SelfId();
+  bool matched = false;
+  for (const ProcessEntry& process : running) {
+    if (process.id == self || !EndsWith(Lower(process.image_name), wanted)) continue;
+    matched = true;
+    status = processes.Terminate(process.id);
+    if (!status.ok()) {
+      reasons.push_back("Impossibile terminare " + process.image_name + ", " + status.message());
+    }
+  }
+  if (matched) Esito = reasons.empty() ? kCancellato : kNonCancellato;
+  return reasons;
+}
 
 }  // namespace avendro

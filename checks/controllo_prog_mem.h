@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/window_port.h"
 #include "catalogue/catalogue.h"
@@ -8,7 +9,25 @@
 
 namespace avendro {
 
-// The running-instance check, run after every click on a box of aa1.
+// Outcomes of TerminaProcesso.
+inline constexpr char kNonEsiste[] = "NON ESISTE";          // nothing matched
+inline constexpr char kCancellato[] = "CANCELLATO";         // every match stopped
+inline constexpr char kNonCancellato[] = "NON CANCELLATO";  // a match still runs
+
+// The running-instance check, run after every click on a box of aa1: for
+// every slot 0..20 with a process name whose box holds exactly 1, stops the
+// running instances of that name and logs "Controllo Memoria <name>" before
+// and "Controllo <name>....<outcome>" after. Slots without a name are passed
+// over without reading their box. The running processes are listed once per
+// check, at the first ticked slot.
 void ControlloProgMem(WindowPort& window, ProcessTable& processes, const NomiProgrammi& names);
+
+// Stops every running process whose image name ends with `NomeProcesso`,
+// letter case aside, except this program's own. `Esito` receives the
+// outcome; the result holds one reason per process that could not be
+// stopped (and one when the processes could not be listed), ready for the
+// log.
+std::vector<std::string> TerminaProcesso(ProcessTable& processes, const std::string& NomeProcesso,
+                                         std::string& Esito);
 
 }  // namespace avendro

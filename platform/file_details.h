@@ -20,7 +20,8 @@ class FileDetailsSource {
   // The headers of the folder's columns, in column order (an empty header
   // marks a column without one), and, when the folder holds an item whose
   // name equals `name` without regard to case, that item's values in the same
-  // order (`*found` set). Fails when the folder cannot be opened.
+  // order (`*found` set). Fails when the folder cannot be opened or the
+  // item's details cannot be read.
   virtual Status Query(const std::string& folder, const std::string& name,
                        std::vector<DetailColumn>* columns, bool* found) = 0;
 };

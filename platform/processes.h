@@ -18,11 +18,13 @@ class ProcessTable {
  public:
   virtual ~ProcessTable() = default;
 
-  // Every running process, in the order the system gives them.
+  // Every running process, in the order the system gives them. Processes
+  // that have ended but are not yet collected by their parent are left out.
   virtual Status List(std::vector<ProcessEntry>* out) = 0;
 
-  // Stops the process at once (it cannot catch or delay it). Fails when the
-  // process cannot be opened or stopped.
+  // Stops the process at once (it cannot catch or delay it). Fails, naming
+  // the process and the reason, when it cannot be opened or stopped, when it
+  // has already gone, and always for this program's own process.
   virtual Status Terminate(uint32_t id) = 0;
 
   // The id of this program's own process.
