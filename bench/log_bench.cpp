@@ -51,9 +51,10 @@ int main(int argc, char* argv[]) {
   };
   double small = per_line_at(1000);
   double large = per_line_at(100000);
-  std::printf("status log append: %.1f us/line at 100,000 lines vs %.1f us/line at 1,000 lines"
-              " ratio %.2f (target < 2)\n",
-              large, small, large / small);
+  std::printf(
+      "status log append: %.1f us/line at 100,000 lines vs %.1f us/line at 1,000 lines"
+      " ratio %.2f (target < 2)\n",
+      large, small, large / small);
   fs::remove_all(root);
   return 0;
 }
