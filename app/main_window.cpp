@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFont>
+#include <QFontDatabase>
+#include <QHash>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -16,9 +18,29 @@ static void InitArtwork() { Q_INIT_RESOURCE(artwork); }
 namespace avendro {
 namespace {
 
+// The family itself where the machine has it, else its first substitute
+// that it has: naming an installed family spares Qt a search per font.
+QString Family(const char* wanted) {
+  static QHash<QString, QString> resolved;
+  QString family = QString::fromLatin1(wanted);
+  auto it = resolved.find(family);
+  if (it != resolved.end()) return *it;
+  QString use = family;
+  if (!QFontDatabase::hasFamily(family)) {
+    for (const QString& s : QFont::substitutes(family)) {
+      if (QFontDatabase::hasFamily(s)) {
+        use = s;
+        break;
+      }
+    }
+  }
+  resolved.insert(family, use);
+  return use;
+}
+
 // Point sizes become pixel sizes at 96 dots per inch, like the twips.
 QFont Font(const char* family, double points, bool bold) {
-  QFont font(QString::fromLatin1(family));
+  QFont font(Family(family));
   font.setPixelSize(static_cast<int>(points * 96.0 / 72.0 + 0.5));
   font.setBold(bold);
   return font;
