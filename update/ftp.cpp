@@ -19,6 +19,9 @@ namespace {
 // at this one buffer whatever the file size.
 constexpr long kBufferSize = 512 * 1024;
 
+// Longest wait for the network between two calls of the keep-alive hook.
+constexpr int kPollMillis = 50;
+
 CURL* Handle(void* curl) { return static_cast<CURL*>(curl); }
 
 // "a/b//c/" -> "a/b/c/"; "" stays "".
@@ -68,8 +71,10 @@ Ftp::Ftp(FileSystem& files) : files_(files) {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   curl_ = curl_easy_init();
+  multi_ = curl_multi_init();
   CURL* c = Handle(curl_);
-  if (c == nullptr) return;
+  if (c == nullptr || multi_ == nullptr) return;
+  curl_multi_setopt(static_cast<CURLM*>(multi_), CURLMOPT_MAXCONNECTS, 1L);
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "ftp");
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   // One cached connection: a fresh login pushes out the one before it.
@@ -83,6 +88,8 @@ Ftp::Ftp(FileSystem& files) : files_(files) {
 }
 
 Ftp::~Ftp() {
+  // The multi handle holds the cached connection; closing it says QUIT.
+  if (multi_ != nullptr) curl_multi_cleanup(static_cast<CURLM*>(multi_));
   if (curl_ != nullptr) curl_easy_cleanup(Handle(curl_));
 }
 
@@ -135,7 +142,8 @@ std::string Ftp::Url(const std::string& path) const {
 
 int Ftp::Perform(const std::string& path, bool fresh, bool close_after, Transfer* transfer) {
   CURL* c = Handle(curl_);
-  if (c == nullptr) return CURLE_FAILED_INIT;
+  CURLM* multi = static_cast<CURLM*>(multi_);
+  if (c == nullptr || multi == nullptr) return CURLE_FAILED_INIT;
   std::string url = Url(path);
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, fresh ? 1L : 0L);
@@ -145,7 +153,24 @@ int Ftp::Perform(const std::string& path, bool fresh, bool close_after, Transfer
   curl_easy_setopt(c, CURLOPT_WRITEDATA, transfer);
   char message[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
-  CURLcode code = curl_easy_perform(c);
+
+  // Driven step by step so that the window repaints also while the server
+  // is silent.
+  CURLcode code = CURLE_FAILED_INIT;
+  if (curl_multi_add_handle(multi, c) == CURLM_OK) {
+    int running = 1;
+    while (running > 0) {
+      if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+      if (running == 0) break;
+      if (curl_multi_poll(multi, nullptr, 0, kPollMillis, nullptr) != CURLM_OK) break;
+      Tick();
+    }
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+      if (msg->msg == CURLMSG_DONE && msg->easy_handle == c) code = msg->data.result;
+    }
+    curl_multi_remove_handle(multi, c);
+  }
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
   if (code != CURLE_OK) {
     last_error_ = std::string(curl_easy_strerror(code));
@@ -164,7 +189,7 @@ int32_t Ftp::Connect() {
   connected_ = false;
   folder_.clear();
   CURL* c = Handle(curl_);
-  if (c == nullptr) {
+  if (c == nullptr || multi_ == nullptr) {
     last_error_ = "libcurl non inizializzata";
     return 0;
   }

@@ -71,7 +71,8 @@ class Ftp {
   int32_t Fail(const std::string& what);
 
   FileSystem& files_;
-  void* curl_ = nullptr;  // CURL*
+  void* curl_ = nullptr;   // CURL*
+  void* multi_ = nullptr;  // CURLM*, holds the open connection
   std::string host_, account_, password_;
   std::string folder_;  // current folder below the login directory, "" or "a/b/"
   bool connected_ = false;
