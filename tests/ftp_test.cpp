@@ -91,6 +91,21 @@ TEST(Ftp, FoldersAreRelativeAndEveryConnectStartsAtTheLoginDirectory) {
   EXPECT_FALSE(fs::exists(s.t.Drive('d') / "again.exe"));
 }
 
+TEST(Ftp, EveryConnectLogsInAfreshAndOneConnectionServesTheRest) {
+  Session s;
+  s.server.Put("a.rar", "a");
+  s.server.Put("b.rar", "b");
+  ASSERT_NE(s.Login(), 0);
+  ASSERT_NE(s.Login(), 0);  // while the first connection is open
+  EXPECT_EQ(s.server.Count("logged in", 2), 2);
+  EXPECT_EQ(s.server.Count("session closed", 1), 1);  // the first one is not kept
+  ASSERT_NE(s.ftp.Download("a.rar", "d:\\a.rar"), 0);
+  ASSERT_NE(s.ftp.Download("b.rar", "d:\\b.rar"), 0);
+  EXPECT_NE(s.ftp.Disconnect(), 0);
+  EXPECT_EQ(s.server.Count("session closed", 2), 2);
+  EXPECT_EQ(s.server.Count("logged in"), 2);
+}
+
 TEST(Ftp, RefusedLoginAndDeadServerAnswerZero) {
   Session s;
   s.ftp.SetPassword("wrong-secret");

@@ -43,11 +43,18 @@ TestFtpServer::TestFtpServer(const Faults& faults) {
   home_ = FreshFolder("avendro-ftp-");
   fs::create_directories(home_ / kSite / "download" / "utility");
 
-  std::vector<std::string> args = {"/usr/bin/python3", AVENDRO_SOURCE_DIR "/tools/ftp_server.py",
-                                   "--home",           home_.string(),
-                                   "--user",           kUser,
-                                   "--password",       kPassword,
-                                   "--stall-seconds",  "60"};
+  std::vector<std::string> args = {"/usr/bin/python3",
+                                   AVENDRO_SOURCE_DIR "/tools/ftp_server.py",
+                                   "--home",
+                                   home_.string(),
+                                   "--user",
+                                   kUser,
+                                   "--password",
+                                   kPassword,
+                                   "--stall-seconds",
+                                   "60",
+                                   "--log",
+                                   home_.string() + ".log"};
   for (const auto& name : faults.refuse) args.insert(args.end(), {"--refuse", name});
   for (const auto& name : faults.broken) args.insert(args.end(), {"--break", name});
   for (const auto& name : faults.stalled) args.insert(args.end(), {"--stall", name});
@@ -95,6 +102,19 @@ TestFtpServer::~TestFtpServer() {
   }
   std::error_code ec;
   fs::remove_all(home_, ec);
+  fs::remove(home_.string() + ".log", ec);
+}
+
+int TestFtpServer::Count(const std::string& text, int at_least) const {
+  int count = 0;
+  for (int tries = 0; tries < 50; ++tries) {
+    count = 0;
+    std::istringstream in(ReadFile(home_.string() + ".log"));
+    for (std::string line; std::getline(in, line);) count += line.find(text) != std::string::npos;
+    if (count >= at_least) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return count;
 }
 
 std::string TestFtpServer::host() const { return "127.0.0.1:" + std::to_string(port_); }

@@ -45,6 +45,10 @@ class TestFtpServer {
   FtpSettings settings() const;
   const std::filesystem::path& home() const { return home_; }
 
+  // How many lines of the server's session log contain `text` (waiting up
+  // to a second for the log to show `at_least` of them).
+  int Count(const std::string& text, int at_least = 0) const;
+
   // Puts a file below <site>/download: Put("vemo.rar", "...") or
   // Put("utility/wrar361it.exe", "...").
   std::filesystem::path Put(const std::string& relative, const std::string& bytes) const;

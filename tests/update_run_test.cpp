@@ -111,6 +111,8 @@ TEST(Aggiorna, SeveralSlotsEndToEnd) {
             "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\zal\\zal.rar \r\n");
 
   EXPECT_EQ(u.ftp.Disconnect(), 0);  // the run has disconnected already
+  EXPECT_EQ(u.server.Count("logged in"), 1);
+  EXPECT_EQ(u.server.Count("session closed", 1), 1);
 }
 
 TEST(Aggiorna, SlotZeroScriptReplacesALongerOneAndCopiesToDriveC) {
@@ -326,6 +328,7 @@ TEST(Bootstrap, AcceptedInstallerIsDownloadedAndStartedThenTheRunConnectsAgain) 
                          "Il programma  d:\\vemo\\vemo.rar   è stato scaricato "},
                         ClosingLines()})));
   EXPECT_EQ(ReadFile(b.D("drubel/wrar361it.exe")), "rar installer");
+  EXPECT_EQ(b.server.Count("logged in"), 2);
   EXPECT_EQ(Sorted(wine.Calls(2)), Sorted({"start /wait /min d:\\drubel\\wrar361it.exe",
                                            "start /wait /max d:\\vemo\\aggiorna.bat"}));
   // Bootstrap: H H; the run: H (step 1), then H, H, H, A, A.

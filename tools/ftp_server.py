@@ -3,7 +3,7 @@
 
     /usr/bin/python3 tools/ftp_server.py --home DIR --user U --password P
         [--port N] [--refuse NAME] [--break NAME] [--stall NAME]
-        [--stall-greeting]
+        [--stall-greeting] [--log FILE]
 
 Prints the port on stdout once it accepts connections, then serves until
 it is terminated. Faults, for the file NAME of any folder:
@@ -11,7 +11,8 @@ it is terminated. Faults, for the file NAME of any folder:
   --break NAME       the transfer sends half the file, then aborts (426)
   --stall NAME       the transfer sends half the file, then sends nothing
   --stall-greeting   new connections get no greeting
-A stall lasts at most --stall-seconds (default 120).
+A stall lasts at most --stall-seconds (default 120). --log FILE records
+the sessions (logins, commands, disconnects) in FILE.
 Needs Debian's python3-pyftpdlib.
 """
 
@@ -103,12 +104,15 @@ def main():
     parser.add_argument("--stall", action="append", default=[])
     parser.add_argument("--stall-greeting", action="store_true")
     parser.add_argument("--stall-seconds", type=float, default=120.0)
-    parser.add_argument("--quiet", action="store_true", default=True)
+    parser.add_argument("--log")
     opts = parser.parse_args()
 
     import logging
 
-    logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
+    if opts.log:
+        logging.basicConfig(level=logging.INFO, filename=opts.log)
+    else:
+        logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(opts.user, opts.password, os.path.abspath(opts.home), perm="elr")
