@@ -7,6 +7,7 @@
 #include <QToolButton>
 #include <cstdlib>
 #include <functional>
+#include <utility>
 
 #include "app/main_window.h"
 #include "platform/file_system_posix.h"
@@ -31,7 +32,11 @@ struct Shown {
 // given text and recording what each box showed.
 class Operator {
  public:
-  explicit Operator(QStringList presses) : presses_(std::move(presses)) { Poll(); }
+  // `meanwhile` runs while the first box is open, before it is answered.
+  explicit Operator(QStringList presses, std::function<void()> meanwhile = nullptr)
+      : presses_(std::move(presses)), meanwhile_(std::move(meanwhile)) {
+    Poll();
+  }
   const std::vector<Shown>& shown() const { return shown_; }
 
  private:
@@ -44,6 +49,7 @@ class Operator {
       if (box->defaultButton() != nullptr) s.default_button = box->defaultButton()->text();
       for (QAbstractButton* b : box->buttons()) s.buttons << b->text();
       shown_.push_back(s);
+      if (meanwhile_) std::exchange(meanwhile_, nullptr)();
       QString press = presses_.takeFirst();
       for (QAbstractButton* b : box->buttons()) {
         if (b->text() == press) b->click();
@@ -53,6 +59,7 @@ class Operator {
   }
 
   QStringList presses_;
+  std::function<void()> meanwhile_;
   std::vector<Shown> shown_;
 };
 
@@ -124,6 +131,17 @@ TEST(MessageBoxes, NoAtTheConfirmationOfEachButton) {
   }
   EXPECT_EQ(w.Log(), LogOf(testing::ClosingLines()));
   EXPECT_FALSE(w.window.findChild<QLabel*>(QStringLiteral("Label4"))->isVisible());
+}
+
+TEST(MessageBoxes, ClosingTheWindowDuringARunTakesEffectAtItsEnd) {
+  Window w;
+  w.window.show();
+  Operator op({QStringLiteral("Sì"), QStringLiteral("No")}, [&] { w.window.close(); });
+  w.Press("Command1");
+  ASSERT_EQ(op.shown().size(), 2u);  // the run went on to its end
+  EXPECT_EQ(w.Log(),
+            LogOf({"Verifica esistenza Winrar", "Controllo Winrar sul Disco...NON ESISTE"}));
+  EXPECT_FALSE(w.window.isVisible());
 }
 
 }  // namespace
