@@ -23,7 +23,7 @@ import threading
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FileProducer, FTPHandler
 from pyftpdlib.servers import ThreadedFTPServer
 
 STOP = threading.Event()
@@ -83,8 +83,6 @@ def make_handler(opts):
                     self.respond("550 %s." % err.strerror)
                     return None
                 producer_file = HalfFile(fd, name in opts.stall, opts.stall_seconds)
-                from pyftpdlib.handlers import FileProducer
-
                 producer = FileProducer(producer_file, self._current_type)
                 self.push_dtp_data(producer, isproducer=True, file=producer_file, cmd="RETR")
                 return file
@@ -118,7 +116,6 @@ def main():
     authorizer.add_user(opts.user, opts.password, os.path.abspath(opts.home), perm="elr")
     handler = make_handler(opts)
     handler.authorizer = authorizer
-    handler.passive_ports = None
     server = ThreadedFTPServer(("127.0.0.1", opts.port), handler)
     server.max_cons = 64
     print(server.address[1], flush=True)
