@@ -6,6 +6,7 @@
 #include "platform/file_system_posix.h"
 #include "platform/launcher_posix.h"
 #include "platform/processes_posix.h"
+#include "update/ftp.h"
 
 namespace avendro {
 
@@ -24,6 +25,7 @@ struct Application::Services {
   PosixLauncher launcher;
   PosixFileDetails details;
   Platform platform{files, processes, launcher, details};
+  Ftp ftp{files};  // the FTP control, as long-lived as the window
 };
 
 Application::Application() = default;
@@ -40,6 +42,7 @@ Status Application::Open() {
 
   services_ = std::move(services);
   window_ = std::make_unique<AggSoftware>(services_->platform);
+  window_->UseFtp(services_->ftp);
   window_->Load(QString(QLatin1Char(letter)) + QLatin1Char(':'));
   window_->ShowCentred();
   return Status::Ok();

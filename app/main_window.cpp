@@ -12,6 +12,7 @@
 
 #include "app/startup.h"
 #include "checks/controllo_prog_mem.h"
+#include "update/remote_update.h"
 
 static void InitArtwork() { Q_INIT_RESOURCE(artwork); }
 
@@ -320,9 +321,17 @@ void AggSoftware::OnBoxClicked(int /*slot*/) {
   RunHandler([this] { ControlloProgMem(*this, platform_.processes, modu1_.nomiProgrammi); });
 }
 
-void AggSoftware::OnCommand1() {}
+void AggSoftware::UseFtp(Ftp& ftp) {
+  remote_ = std::make_unique<RemoteUpdate>(*this, platform_, ftp, modu1_);
+}
 
-void AggSoftware::OnCommand3() {}
+void AggSoftware::OnCommand1() {
+  if (remote_) remote_->Aggiorna();
+}
+
+void AggSoftware::OnCommand3() {
+  if (remote_) remote_->Installa();
+}
 
 void AggSoftware::closeEvent(QCloseEvent* event) {
   if (running_) {

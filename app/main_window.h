@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "app/status_log.h"
 #include "app/window_port.h"
@@ -17,6 +18,9 @@
 #include "platform/platform.h"
 
 namespace avendro {
+
+class Ftp;
+class RemoteUpdate;
 
 // The one window, agg_software. Controls carry their names as object names.
 class AggSoftware : public QWidget, public WindowPort {
@@ -28,6 +32,10 @@ class AggSoftware : public QWidget, public WindowPort {
 
   // The load sequence; `drive_text` is the current entry of Drive1.
   void Load(const QString& drive_text);
+
+  // Hands the window the FTP control that "AGGIORNA" and "INSTALLA" use; it
+  // must live as long as the window.
+  void UseFtp(Ftp& ftp);
 
   // Shows the window centred on the screen, focus on Command1.
   void ShowCentred();
@@ -65,6 +73,7 @@ class AggSoftware : public QWidget, public WindowPort {
   Platform& platform_;
   Modu1 modu1_;
   StatusLog log_;
+  std::unique_ptr<RemoteUpdate> remote_;
   bool running_ = false;
   bool asking_ = false;
   bool close_requested_ = false;

@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "tests/update_fixture.h"
+
+namespace avendro {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeWine;
+using testing::NoWine;
+using testing::TempPrefix;
+
+bool EndsWithin(Launcher& launcher, uint64_t task, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (launcher.Running(task)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+TEST(Launcher, StartsThroughWineWithTheWindowStyleAndDoesNotWait) {
+  TempPrefix t;
+  FakeWine wine(t);
+  wine.Hold(0.6);
+  PosixLauncher launcher;
+
+  uint64_t script = 0, installer = 0;
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(
+      launcher.Start("d:\\dunmar\\aggiorna.bat", WindowStyle::kMaximizedFocus, &script).ok());
+  ASSERT_TRUE(
+      launcher.Start("d:\\drubel\\wrar361it.exe", WindowStyle::kMinimizedFocus, &installer).ok());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
+  EXPECT_NE(script, 0u);
+  EXPECT_NE(installer, script);
+  EXPECT_TRUE(launcher.Running(script));
+
+  EXPECT_TRUE(EndsWithin(launcher, script, 5s));
+  EXPECT_TRUE(EndsWithin(launcher, installer, 5s));
+  EXPECT_FALSE(launcher.Running(script));  // and stays ended once reaped
+  // Two processes side by side: their lines come in any order.
+  auto calls = wine.Calls(2);
+  std::sort(calls.begin(), calls.end());
+  EXPECT_EQ(calls, (std::vector<std::string>{"start /wait /max d:\\dunmar\\aggiorna.bat",
+                                             "start /wait /min d:\\drubel\\wrar361it.exe"}));
+}
+
+TEST(Launcher, MissingWineIsAnErrorThatSaysSo) {
+  NoWine no_wine;
+  PosixLauncher launcher;
+  uint64_t task = 0;
+  Status status = launcher.Start("d:\\vemo\\aggiorna.bat", WindowStyle::kMaximizedFocus, &task);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.message(), "d:\\vemo\\aggiorna.bat: wine non trovato nel PATH");
+  EXPECT_EQ(task, 0u);
+}
+
+}  // namespace
+}  // namespace avendro

@@ -1,0 +1,390 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tests/update_fixture.h"
+
+namespace avendro {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::ClosingLines;
+using testing::FakeWine;
+using testing::LogOf;
+using testing::NoWine;
+using testing::ReadFile;
+using testing::RunBench;
+using testing::TestFtpServer;
+
+constexpr Pointer H = Pointer::kHourglass;
+constexpr Pointer A = Pointer::kArrow;
+
+// Scripts of different paths run side by side, so their record lines come
+// in any order.
+std::vector<std::string> Sorted(std::vector<std::string> lines) {
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+const std::vector<std::string> kRarOk = {"Verifica esistenza Winrar",
+                                         "Controllo Winrar sul Disco...OK"};
+const std::vector<std::string> kConnected = {"Collegamento al sito ZEFIRANO",
+                                             "Collegamento riuscito"};
+
+// A bench whose work drive has the RAR tool and the program folders.
+struct Update : RunBench {
+  explicit Update(const TestFtpServer::Faults& faults = {}) : RunBench(faults) {
+    prefix.Put('d', "drubel/rar.exe");
+    prefix.Put('d', "programmi/varnok/varnok.exe");
+    for (const char* folder : {"dunmar", "vemo", "zal"}) fs::create_directories(D(folder));
+    window.answers = {true};
+  }
+};
+
+TEST(Aggiorna, SeveralSlotsEndToEnd) {
+  Update u;
+  FakeWine wine(u.prefix);
+  for (const char* name : {"varnok.rar", "fr.rar", "tamrel.rar", "dunmar.rar", "zal.rar"}) {
+    u.server.Put(name, std::string("archive ") + name);
+  }
+  u.prefix.Put('d', "drubel/fr.rar", "older fr");
+  for (int slot : {0, 2, 4, 5, 12}) u.window.boxes[static_cast<size_t>(slot)] = 1;
+  u.window.boxes[3] = 2;   // greyed: passed over
+  u.window.boxes[17] = 1;  // boxes 16..19 are never looked at
+
+  u.remote.Aggiorna();
+
+  const std::string dl = "Inizio download programma ";
+  EXPECT_EQ(
+      u.window.log.text(),
+      LogOf(Join({kRarOk,
+                  kConnected,
+                  {dl, "Il programma è stato scaricato ", dl, "Il programma è stato scaricato ", dl,
+                   "Il programma  d:\\drubel\\tamrel.rar   è stato scaricato ", dl,
+                   "Il programma  d:\\dunmar\\dunmar.rar   è stato scaricato ", dl,
+                   "Il programma  d:\\zal\\zal.rar   è stato scaricato "},
+                  ClosingLines()})));
+  ASSERT_EQ(u.window.questions.size(), 1u);
+  EXPECT_EQ(u.window.questions[0].prompt, "Sei sicuro di voler procedere");
+  EXPECT_EQ(u.window.questions[0].title, "Aggiornamento software");
+  EXPECT_TRUE(u.window.questions[0].no_default);
+  EXPECT_EQ(u.window.pointers, (std::vector<Pointer>{H, H, H, H, A, A}));
+  EXPECT_EQ(u.window.busy_changes, (std::vector<bool>{true, false}));
+  std::vector<int> read;
+  for (int slot = 0; slot < kProductCount; ++slot) read.push_back(slot);
+  EXPECT_EQ(u.window.boxes_read, read);
+
+  // Archives where the catalogue puts them, the trailing blank dropped.
+  EXPECT_EQ(ReadFile(u.D("drubel/varnok.rar")), "archive varnok.rar");
+  EXPECT_EQ(ReadFile(u.D("drubel/fr.rar")), "archive fr.rar");
+  EXPECT_EQ(ReadFile(u.D("drubel/tamrel.rar")), "archive tamrel.rar");
+  EXPECT_EQ(ReadFile(u.D("dunmar/dunmar.rar")), "archive dunmar.rar");
+  EXPECT_EQ(ReadFile(u.D("zal/zal.rar")), "archive zal.rar");
+
+  // One started script per download; slot 4 replaced slot 0's script in
+  // the shared folder.
+  EXPECT_EQ(Sorted(wine.Calls(5)), Sorted({
+                                       "start /wait /max d:\\programmi\\varnok\\aggiorna.bat",
+                                       "start /wait /max d:\\drubel\\aggiorna.bat",
+                                       "start /wait /max d:\\programmi\\varnok\\aggiorna.bat",
+                                       "start /wait /max d:\\dunmar\\aggiorna.bat",
+                                       "start /wait /max d:\\zal\\aggiorna.bat",
+                                   }));
+  EXPECT_EQ(ReadFile(u.D("drubel/aggiorna.bat")),
+            "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\drubel\\fr.rar\r\n");
+  EXPECT_EQ(ReadFile(u.D("programmi/varnok/aggiorna.bat")),
+            "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\drubel\\tamrel.rar \r\n"
+            "Copy d:\\drubel\\tamrel.exe c:\\programmi\\varnok\r\n");
+  EXPECT_EQ(ReadFile(u.D("dunmar/aggiorna.bat")),
+            "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\dunmar\\dunmar.rar \r\n");
+  EXPECT_EQ(ReadFile(u.D("zal/aggiorna.bat")),
+            "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\zal\\zal.rar \r\n");
+
+  EXPECT_EQ(u.ftp.Disconnect(), 0);  // the run has disconnected already
+  EXPECT_EQ(u.server.Count("logged in"), 1);
+  EXPECT_EQ(u.server.Count("session closed", 1), 1);
+}
+
+TEST(Aggiorna, SlotZeroScriptReplacesALongerOneAndCopiesToDriveC) {
+  Update u;
+  FakeWine wine(u.prefix);
+  u.server.Put("varnok.rar", "v");
+  u.prefix.Put('d', "programmi/varnok/aggiorna.bat", std::string(500, 'x'));
+  u.window.boxes[0] = 1;
+  u.remote.Aggiorna();
+  EXPECT_EQ(ReadFile(u.D("programmi/varnok/aggiorna.bat")),
+            "cd d:\\programmi\\varnok\r\nd:\\drubel\\rar e -o+ d:\\drubel\\varnok.rar\r\n"
+            "Copy d:\\drubel\\varnok.exe c:\\programmi\\varnok\r\n");
+}
+
+TEST(Aggiorna, NothingTickedStillConnectsAndDisconnects) {
+  Update u;
+  u.window.boxes[16] = u.window.boxes[19] = 1;
+  u.remote.Aggiorna();
+  EXPECT_EQ(u.window.log.text(), LogOf(Join({kRarOk, kConnected, ClosingLines()})));
+  EXPECT_EQ(u.ftp.Disconnect(), 0);
+}
+
+TEST(Aggiorna, NoAtTheConfirmationWritesOnlyTheClosingLines) {
+  Update u;
+  u.window.answers = {false};
+  u.window.boxes[1] = 1;
+  u.server.Put("Drubel2.rar", "d");
+  u.remote.Aggiorna();
+  EXPECT_EQ(u.window.log.text(), LogOf(ClosingLines()));
+  EXPECT_EQ(u.window.pointers, (std::vector<Pointer>{H, A}));
+  EXPECT_TRUE(u.window.boxes_read.empty());
+  EXPECT_FALSE(fs::exists(u.D("drubel/Drubel2.rar")));
+}
+
+TEST(Aggiorna, NoAtTheArchiverQuestionEndsWithoutClosingLines) {
+  Update u;
+  fs::remove(u.D("drubel/rar.exe"));
+  fs::create_directories(u.D("drubel/rar.exe/inside"));  // a folder is not the tool
+  u.window.answers = {true, false};
+  u.remote.Aggiorna();
+  EXPECT_EQ(u.window.log.text(),
+            LogOf({"Verifica esistenza Winrar", "Controllo Winrar sul Disco...NON ESISTE"}));
+  ASSERT_EQ(u.window.questions.size(), 2u);
+  EXPECT_EQ(u.window.questions[1].prompt, "Winrar Non esiste .Cliccare su SI per installarlo ");
+  EXPECT_EQ(u.window.questions[1].title, "");  // the application title
+  EXPECT_FALSE(u.window.questions[1].no_default);
+  EXPECT_TRUE(u.window.busy_changes.empty());
+  EXPECT_EQ(u.window.pointers.back(), A);
+}
+
+TEST(Aggiorna, RefusedLoginAndMissingDownloadFolder) {
+  Update u;
+  RemoteUpdate wrong(
+      u.window, u.platform, u.ftp, u.modu1,
+      {u.server.host(), TestFtpServer::kUser, "not-the-password", TestFtpServer::kSite});
+  wrong.Aggiorna();
+  EXPECT_EQ(
+      u.window.log.text(),
+      LogOf(Join({kRarOk,
+                  {"Collegamento al sito ZEFIRANO", "Impossibile connettersi al server " +
+                                                        u.server.host() + ". Riprovare più tardi"},
+                  ClosingLines()})));
+  EXPECT_EQ(u.window.log.text().find("not-the-password"), std::string::npos);
+  EXPECT_EQ(u.window.busy_changes, (std::vector<bool>{true, false}));
+
+  Update v;
+  fs::remove_all(v.server.home() / TestFtpServer::kSite / "download");
+  v.window.boxes[0] = 1;
+  v.remote.Aggiorna();
+  EXPECT_EQ(v.window.log.text(), LogOf(Join({kRarOk,
+                                             kConnected,
+                                             {"La Directory 'download' non esiste sul server "},
+                                             ClosingLines()})));
+  EXPECT_TRUE(v.window.boxes_read.empty());
+  EXPECT_NE(v.ftp.Disconnect(), 0);  // the run left its connection open
+}
+
+TEST(Aggiorna, FailedDownloadEndsTheRunAfterEarlierSlotsAreDone) {
+  Update u;
+  FakeWine wine(u.prefix);
+  u.server.Put("Drubel2.rar", "drubel2");
+  u.server.Put("vemo.rar", "vemo");  // dunmar.rar is missing
+  for (int slot : {1, 5, 9}) u.window.boxes[static_cast<size_t>(slot)] = 1;
+  u.remote.Aggiorna();
+  EXPECT_EQ(u.window.log.text(),
+            LogOf(Join({kRarOk,
+                        kConnected,
+                        {"Inizio download programma ", "Il programma è stato scaricato ",
+                         "Inizio download programma ",
+                         "Impossibile scaricare il programma. Riprovare più tardi"},
+                        ClosingLines()})));
+  EXPECT_EQ(u.window.boxes_read, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(wine.Calls(1), (std::vector<std::string>{"start /wait /max d:\\drubel\\aggiorna.bat"}));
+  EXPECT_EQ(ReadFile(u.D("drubel/Drubel2.rar")), "drubel2");
+  EXPECT_FALSE(fs::exists(u.D("vemo/vemo.rar")));
+  EXPECT_EQ(u.window.pointers, (std::vector<Pointer>{H, H, H, H, A}));  // no step 9
+  EXPECT_NE(u.ftp.Disconnect(), 0);                                     // no disconnect by the run
+}
+
+TEST(Aggiorna, StalledTransferEndsInTheFailureLineWithinTheLimit) {
+  TestFtpServer::Faults faults;
+  faults.stalled = {"vemo.rar"};
+  Update u(faults);
+  FakeWine wine(u.prefix);
+  u.server.Put("vemo.rar", std::string(1 << 20, 'v'));
+  u.prefix.Put('d', "vemo/vemo.rar", "earlier");
+  u.window.boxes[9] = 1;
+  auto start = std::chrono::steady_clock::now();
+  u.remote.Aggiorna();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
+  EXPECT_EQ(u.window.lines.at(u.window.lines.size() - 6),
+            "Impossibile scaricare il programma. Riprovare più tardi");
+  EXPECT_GT(u.window.keep_alive_calls, 10);
+  EXPECT_EQ(ReadFile(u.D("vemo/vemo.rar")), "earlier");
+  EXPECT_EQ(std::distance(fs::directory_iterator(u.D("vemo")), fs::directory_iterator()), 1);
+  EXPECT_TRUE(wine.Calls(0).empty());
+}
+
+TEST(Aggiorna, ScriptThatCannotBeWrittenOrStartedEndsTheRun) {
+  Update u;
+  FakeWine wine(u.prefix);
+  fs::remove_all(u.D("programmi"));  // nothing creates d:\programmi\varnok
+  u.server.Put("varnok.rar", "v");
+  u.server.Put("Drubel2.rar", "d");
+  u.window.boxes[0] = u.window.boxes[1] = 1;
+  u.remote.Aggiorna();
+  EXPECT_EQ(u.window.log.text(),
+            LogOf(Join({kRarOk,
+                        kConnected,
+                        {"Inizio download programma ", "Il programma è stato scaricato ",
+                         "Impossibile scrivere lo script d:\\programmi\\varnok\\aggiorna.bat: "
+                         "No such file or directory"},
+                        ClosingLines()})));
+  EXPECT_FALSE(fs::exists(u.D("drubel/Drubel2.rar")));  // later slots not attempted
+
+  Update v;
+  NoWine no_wine;
+  v.server.Put("dunmar.rar", "d");
+  v.server.Put("vemo.rar", "v");
+  v.window.boxes[5] = v.window.boxes[9] = 1;
+  v.remote.Aggiorna();
+  EXPECT_EQ(v.window.log.text(),
+            LogOf(Join({kRarOk,
+                        kConnected,
+                        {"Inizio download programma ",
+                         "Il programma  d:\\dunmar\\dunmar.rar   è stato scaricato ",
+                         "Impossibile avviare lo script d:\\dunmar\\aggiorna.bat: "
+                         "wine non trovato nel PATH"},
+                        ClosingLines()})));
+  EXPECT_FALSE(fs::exists(v.D("vemo/vemo.rar")));
+}
+
+TEST(Aggiorna, SharedScriptIsRewrittenOnlyAfterTheEarlierOneEnded) {
+  Update u;
+  FakeWine wine(u.prefix);
+  wine.Hold(0.7);
+  for (const char* name : {"dunmar.rar", "Pellwick.rar", "Rostiva.rar"}) u.server.Put(name, name);
+  for (int slot : {5, 6, 7}) u.window.boxes[static_cast<size_t>(slot)] = 1;
+  auto start = std::chrono::steady_clock::now();
+  u.remote.Aggiorna();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1400ms);
+  EXPECT_GT(u.window.keep_alive_calls, 10);
+
+  const std::string bat = "d:\\dunmar\\aggiorna.bat";
+  const std::string run = "start /wait /max " + bat;
+  EXPECT_EQ(wine.Lines(3),
+            (std::vector<std::string>{run, "END " + bat, run, "END " + bat, run, "END " + bat}));
+  EXPECT_EQ(ReadFile(u.D("dunmar/aggiorna.bat")),
+            "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\dunmar\\Rostiva.rar \r\n");
+  EXPECT_EQ(u.window.lines.size(), 4 + 6 + 5u);
+}
+
+TEST(Aggiorna, ScriptStillRunningAfterTheLimitEndsTheRun) {
+  Update u;
+  FakeWine wine(u.prefix);
+  wine.Hold(3);
+  u.remote.SetScriptWaitLimit(1s);
+  for (const char* name : {"Drubel2.rar", "fr.rar"}) u.server.Put(name, name);
+  u.window.boxes[1] = u.window.boxes[2] = 1;
+  u.remote.Aggiorna();
+  EXPECT_EQ(u.window.lines.at(u.window.lines.size() - 6),
+            "Lo script d:\\drubel\\aggiorna.bat avviato prima è ancora in esecuzione dopo 1 "
+            "secondi: impossibile riscriverlo");
+  EXPECT_EQ(ReadFile(u.D("drubel/aggiorna.bat")),
+            "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\drubel\\Drubel2.rar\r\n");
+  EXPECT_EQ(wine.Lines(1), (std::vector<std::string>{"start /wait /max d:\\drubel\\aggiorna.bat",
+                                                     "END d:\\drubel\\aggiorna.bat"}));
+}
+
+// The RAR tool is missing and the operator accepts its installation.
+struct Bootstrap : Update {
+  explicit Bootstrap() {
+    fs::remove(D("drubel/rar.exe"));
+    window.answers = {true, true};
+    server.Put("utility/wrar361it.exe", "rar installer");
+  }
+};
+
+TEST(Bootstrap, AcceptedInstallerIsDownloadedAndStartedThenTheRunConnectsAgain) {
+  Bootstrap b;
+  FakeWine wine(b.prefix);
+  b.prefix.Put('d', "drubel/wrar361it.exe", "an older installer");
+  b.server.Put("vemo.rar", "vemo");
+  b.window.boxes[9] = 1;
+  b.remote.Aggiorna();
+  EXPECT_EQ(b.window.log.text(),
+            LogOf(Join({{"Verifica esistenza Winrar", "Controllo Winrar sul Disco...NON ESISTE"},
+                        kConnected,
+                        {"Inizio download programma ", "Il programma è stato scaricato ",
+                         "Il programma è stato installato con successo "},
+                        kConnected,
+                        {"Inizio download programma ",
+                         "Il programma  d:\\vemo\\vemo.rar   è stato scaricato "},
+                        ClosingLines()})));
+  EXPECT_EQ(ReadFile(b.D("drubel/wrar361it.exe")), "rar installer");
+  EXPECT_EQ(b.server.Count("logged in"), 2);
+  EXPECT_EQ(Sorted(wine.Calls(2)), Sorted({"start /wait /min d:\\drubel\\wrar361it.exe",
+                                           "start /wait /max d:\\vemo\\aggiorna.bat"}));
+  // Bootstrap: H H; the run: H (step 1), then H, H, H, A, A.
+  EXPECT_EQ(b.window.pointers, (std::vector<Pointer>{H, H, H, H, H, H, A, A}));
+}
+
+TEST(Bootstrap, EachFailureIsLoggedAndTheRunGoesOn) {
+  const std::vector<std::string> opening = {"Verifica esistenza Winrar",
+                                            "Controllo Winrar sul Disco...NON ESISTE"};
+  const std::vector<std::string> rest = Join({kConnected, ClosingLines()});
+  {
+    Bootstrap b;  // no utility folder on the server
+    fs::remove_all(b.server.home() / TestFtpServer::kSite / "download" / "utility");
+    b.remote.Aggiorna();
+    EXPECT_EQ(b.window.log.text(),
+              LogOf(Join({opening,
+                          kConnected,
+                          {"La Directory 'download/utility' non esiste sul server "},
+                          rest})));
+  }
+  {
+    Bootstrap b;  // the installer is missing on the server
+    fs::remove(b.server.home() / TestFtpServer::kSite / "download" / "utility" / "wrar361it.exe");
+    b.remote.Aggiorna();
+    EXPECT_EQ(b.window.log.text(),
+              LogOf(Join({opening,
+                          kConnected,
+                          {"Inizio download programma ",
+                           "Impossibile scaricare il programma. Riprovare più tardi"},
+                          rest})));
+  }
+  {
+    Bootstrap b;  // no wine: the installer cannot be started
+    NoWine no_wine;
+    b.remote.Aggiorna();
+    EXPECT_EQ(b.window.log.text(),
+              LogOf(Join({opening,
+                          kConnected,
+                          {"Inizio download programma ", "Il programma è stato scaricato ",
+                           "Impossibile avviare il programma di installazione "
+                           "d:\\drubel\\wrar361it.exe: wine non trovato nel PATH"},
+                          rest})));
+  }
+  {
+    Bootstrap b;  // login refused: for the bootstrap and for the run
+    RemoteUpdate wrong(b.window, b.platform, b.ftp, b.modu1,
+                       {b.server.host(), TestFtpServer::kUser, "nope", TestFtpServer::kSite});
+    wrong.Aggiorna();
+    const std::string refused =
+        "Impossibile connettersi al server " + b.server.host() + ". Riprovare più tardi";
+    EXPECT_EQ(b.window.log.text(), LogOf(Join({opening,
+                                               {"Collegamento al sito ZEFIRANO", refused,
+                                                "Collegamento al sito ZEFIRANO", refused},
+                                               ClosingLines()})));
+  }
+}
+
+}  // namespace
+}  // namespace avendro

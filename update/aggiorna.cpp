@@ -1,0 +1,58 @@
+#include "update/remote_update.h"
+#include "update/update_script.h"
+
+namespace avendro {
+
+void RemoteUpdate::Aggiorna() {
+  const char lettera = modu1_.LetteraUnita;
+  switch (Apertura()) {
+    case Opening::kGoOn:
+      break;
+    case Opening::kNoArchiver:
+      window_.SetPointer(Pointer::kArrow);  // no closing lines on this way out
+      return;
+    case Opening::kDeclined:
+    case Opening::kServerFailed:
+      FineAggiornamento();
+      return;
+  }
+
+  for (int slot = 0; slot < kProductCount; ++slot) {
+    if (window_.BoxValue(slot) != 1) continue;
+    const Product& row = Row(slot);
+    // Download target and RAR argument alike, trailing blank included.
+    const std::string archive = OnDrive(lettera, row.updateLocalPath);
+    window_.AggiungiStato("Inizio download programma ");
+    if (ftp_.Download(std::string(row.updateArchive), archive) == 0) {
+      window_.AggiungiStato("Impossibile scaricare il programma. Riprovare più tardi");
+      FineAggiornamento();
+      return;
+    }
+    if (slot <= 3) {
+      window_.AggiungiStato("Il programma è stato scaricato ");
+    } else {
+      window_.AggiungiStato("Il programma  " + archive + "  è stato scaricato ");
+    }
+    if (!ScriviEAvvia(OnDrive(lettera, row.updateScriptPath),
+                      UpdateScript(slot, lettera, archive))) {
+      FineAggiornamento();
+      return;
+    }
+  }
+
+  window_.SetPointer(Pointer::kArrow);
+  ftp_.Disconnect();
+  FineAggiornamento();
+}
+
+void RemoteUpdate::FineAggiornamento() {
+  window_.SetPointer(Pointer::kArrow);
+  window_.ShowBusy(false);
+  window_.AggiungiStato("");
+  window_.AggiungiStato("      ELABORAZIONE TERMINATA");
+  window_.AggiungiStato("");
+  window_.AggiungiStato("****  GRAZIE PER LA GENTILE ****");
+  window_.AggiungiStato("          COLLABORAZIONE ");
+}
+
+}  // namespace avendro

@@ -1,0 +1,282 @@
+#include "update/ftp.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace avendro {
+
+namespace {
+
+// Large reads keep the transfer at the speed of the network; memory stays
+// at this one buffer whatever the file size.
+constexpr long kBufferSize = 512 * 1024;
+
+// Longest wait for the network between two calls of the keep-alive hook.
+constexpr int kPollMillis = 50;
+
+CURL* Handle(void* curl) { return static_cast<CURL*>(curl); }
+
+// "a/b//c/" -> "a/b/c/"; "" stays "".
+std::string Folder(const std::string& path) {
+  std::string out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) out += path.substr(start, end - start) + "/";
+    start = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+struct Ftp::Transfer {
+  int fd = -1;
+  int error = 0;  // errno of a failed write
+};
+
+struct FtpCallbacks {
+  static size_t OnData(char* data, size_t size, size_t count, void* p) {
+    auto* transfer = static_cast<Ftp::Transfer*>(p);
+    size_t total = size * count;
+    size_t done = 0;
+    while (done < total) {
+      ssize_t n = write(transfer->fd, data + done, total - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        transfer->error = errno;
+        return 0;  // curl ends the transfer with a write error
+      }
+      done += static_cast<size_t>(n);
+    }
+    return total;
+  }
+
+  static int OnProgress(void* p, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    static_cast<Ftp*>(p)->Tick();
+    return 0;
+  }
+};
+
+Ftp::Ftp(FileSystem& files) : files_(files) {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  curl_ = curl_easy_init();
+  multi_ = curl_multi_init();
+  CURL* c = Handle(curl_);
+  if (c == nullptr || multi_ == nullptr) return;
+  curl_multi_setopt(static_cast<CURLM*>(multi_), CURLMOPT_MAXCONNECTS, 1L);
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "ftp");
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  // One cached connection: a fresh login pushes out the one before it.
+  curl_easy_setopt(c, CURLOPT_MAXCONNECTS, 1L);
+  curl_easy_setopt(c, CURLOPT_BUFFERSIZE, kBufferSize);
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &FtpCallbacks::OnData);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &FtpCallbacks::OnProgress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  SetTimeLimits(connect_limit_, stall_limit_);
+}
+
+Ftp::~Ftp() {
+  // The multi handle holds the cached connection; closing it says QUIT.
+  if (multi_ != nullptr) curl_multi_cleanup(static_cast<CURLM*>(multi_));
+  if (curl_ != nullptr) curl_easy_cleanup(Handle(curl_));
+}
+
+void Ftp::SetHost(const std::string& host) { host_ = host; }
+void Ftp::SetAccount(const std::string& account) { account_ = account; }
+void Ftp::SetPassword(const std::string& password) { password_ = password; }
+
+void Ftp::SetKeepAlive(std::function<void()> hook, std::chrono::milliseconds interval) {
+  keep_alive_ = std::move(hook);
+  keep_alive_interval_ = interval;
+}
+
+void Ftp::SetTimeLimits(std::chrono::seconds connect, std::chrono::seconds stall) {
+  connect_limit_ = connect;
+  stall_limit_ = stall;
+  CURL* c = Handle(curl_);
+  if (c == nullptr) return;
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connect.count()));
+  curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(stall.count()));
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stall.count()));
+}
+
+void Ftp::Tick() {
+  if (!keep_alive_) return;
+  auto now = std::chrono::steady_clock::now();
+  if (now - last_keep_alive_ < keep_alive_interval_) return;
+  last_keep_alive_ = now;
+  keep_alive_();
+}
+
+std::string Ftp::Url(const std::string& path) const {
+  std::string url = "ftp://" + host_ + "/";
+  size_t start = 0;
+  while (start < path.size()) {
+    size_t end = path.find('/', start);
+    bool folder = end != std::string::npos;
+    if (!folder) end = path.size();
+    std::string part = path.substr(start, end - start);
+    char* escaped = curl_easy_escape(Handle(curl_), part.data(), static_cast<int>(part.size()));
+    if (escaped != nullptr) {
+      url += escaped;
+      curl_free(escaped);
+    }
+    if (folder) url += "/";
+    start = end + 1;
+  }
+  return url;
+}
+
+int Ftp::Perform(const std::string& path, bool fresh, bool close_after, Transfer* transfer) {
+  CURL* c = Handle(curl_);
+  CURLM* multi = static_cast<CURLM*>(multi_);
+  if (c == nullptr || multi == nullptr) return CURLE_FAILED_INIT;
+  std::string url = Url(path);
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, fresh ? 1L : 0L);
+  curl_easy_setopt(c, CURLOPT_FORBID_REUSE, close_after ? 1L : 0L);
+  // Without a body curl only logs in and walks into the folder of `path`.
+  curl_easy_setopt(c, CURLOPT_NOBODY, transfer == nullptr ? 1L : 0L);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, transfer);
+  char message[CURL_ERROR_SIZE] = {};
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
+
+  // Driven step by step so that the window repaints also while the server
+  // is silent.
+  CURLcode code = CURLE_FAILED_INIT;
+  if (curl_multi_add_handle(multi, c) == CURLM_OK) {
+    int running = 1;
+    while (running > 0) {
+      if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+      if (running == 0) break;
+      if (curl_multi_poll(multi, nullptr, 0, kPollMillis, nullptr) != CURLM_OK) break;
+      Tick();
+    }
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+      if (msg->msg == CURLMSG_DONE && msg->easy_handle == c) code = msg->data.result;
+    }
+    curl_multi_remove_handle(multi, c);
+  }
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
+  if (code != CURLE_OK) {
+    last_error_ = std::string(curl_easy_strerror(code));
+    if (message[0] != '\0') last_error_ += std::string(" (") + message + ")";
+  }
+  return code;
+}
+
+int32_t Ftp::Fail(const std::string& what) {
+  last_error_ = what + ": " + last_error_;
+  return 0;
+}
+
+int32_t Ftp::Connect() {
+  last_error_.clear();
+  connected_ = false;
+  folder_.clear();
+  CURL* c = Handle(curl_);
+  if (c == nullptr || multi_ == nullptr) {
+    last_error_ = "libcurl non inizializzata";
+    return 0;
+  }
+  curl_easy_setopt(c, CURLOPT_USERNAME, account_.c_str());
+  curl_easy_setopt(c, CURLOPT_PASSWORD, password_.c_str());
+  int code = Perform("", /*fresh=*/true, /*close_after=*/false, nullptr);
+  if (code != CURLE_OK) return Fail("connessione a " + host_);
+  connected_ = true;
+  return 1;
+}
+
+int32_t Ftp::ChangeFolder(const std::string& folder) {
+  last_error_.clear();
+  if (!connected_) {
+    last_error_ = "non connesso";
+    return 0;
+  }
+  std::string wanted = Folder(folder_ + folder);
+  int code = Perform(wanted, false, false, nullptr);
+  if (code != CURLE_OK) return Fail("cartella " + folder);
+  folder_ = wanted;
+  return 1;
+}
+
+int32_t Ftp::Download(const std::string& remote, const std::string& local) {
+  last_error_.clear();
+  if (!connected_) {
+    last_error_ = "non connesso";
+    return 0;
+  }
+  std::string target;
+  Status status = files_.NativePath(local, &target);
+  if (!status.ok()) {
+    last_error_ = status.message();
+    return 0;
+  }
+  size_t slash = target.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
+  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+
+  // The download grows in a hidden file beside the target and replaces it
+  // only when complete.
+  std::string temp = folder + "/." + name + ".download-XXXXXX";
+  Transfer transfer;
+  transfer.fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (transfer.fd < 0) {
+    last_error_ = local + ": " + std::strerror(errno);
+    return 0;
+  }
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(transfer.fd, 0666 & ~mask);
+
+  int code = Perform(folder_ + remote, false, false, &transfer);
+  bool ok = code == CURLE_OK;
+  if (!ok && transfer.error != 0) {
+    last_error_ = local + ": " + std::strerror(transfer.error);
+  } else if (!ok) {
+    last_error_ = remote + ": " + last_error_;
+  }
+  if (close(transfer.fd) != 0 && ok) {
+    ok = false;
+    last_error_ = local + ": " + std::strerror(errno);
+  }
+  if (ok && rename(temp.c_str(), target.c_str()) != 0) {
+    ok = false;
+    last_error_ = local + ": " + std::strerror(errno);
+  }
+  if (!ok) {
+    unlink(temp.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+int32_t Ftp::Disconnect() {
+  last_error_.clear();
+  if (!connected_) {
+    last_error_ = "non connesso";
+    return 0;
+  }
+  connected_ = false;
+  // The request after which curl closes the connection says QUIT.
+  int code = Perform(folder_, false, /*close_after=*/true, nullptr);
+  folder_.clear();
+  if (code != CURLE_OK) return Fail("disconnessione");
+  return 1;
+}
+
+}  // namespace avendro

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "app/window_port.h"
+#include "catalogue/catalogue.h"
+#include "platform/platform.h"
+#include "update/ftp.h"
+
+namespace avendro {
+
+// Where the update server is and how to log in.
+struct FtpSettings {
+  std::string host;      // HostFtp, maybe with ":port"
+  std::string user;      // UtenteFtp
+  std::string password;  // PasswordFtp
+  std::string site;      // CartellaSito, in the login directory
+};
+
+// HostFtp, UtenteFtp, PasswordFtp and CartellaSito as built in.
+FtpSettings CompiledFtpSettings();
+
+// The remote work of the window: "AGGIORNA", "INSTALLA" and the archiver
+// bootstrap between them. Lives as long as the window, because it remembers
+// the scripts it started: a script is rewritten only after the run that
+// this object last started from the same file has ended.
+class RemoteUpdate {
+ public:
+  RemoteUpdate(WindowPort& window, Platform& platform, Ftp& ftp, const Modu1& modu1,
+               FtpSettings settings = CompiledFtpSettings());
+  ~RemoteUpdate();
+  RemoteUpdate(const RemoteUpdate&) = delete;
+  RemoteUpdate& operator=(const RemoteUpdate&) = delete;
+
+  // "AGGIORNA" (Command1): downloads the update of every ticked program of
+  // slots 0..15 and starts its update script.
+  void Aggiorna();
+
+  // "INSTALLA" (Command3): downloads the installer archive of slot 0 and
+  // slot 4 when ticked and starts the install script.
+  void Installa();
+
+  // Downloads the RAR installer into the work folder and starts it.
+  void ScaricoInstallaRar();
+
+  // How long a script rewrite waits for the earlier run of that script.
+  void SetScriptWaitLimit(std::chrono::milliseconds limit) { script_wait_limit_ = limit; }
+  static constexpr std::chrono::minutes kScriptWaitLimit{10};
+
+ private:
+  // How the opening of a run went.
+  enum class Opening {
+    kGoOn,          // in the server's download folder
+    kDeclined,      // No at the confirmation
+    kNoArchiver,    // RAR tool missing and its installation declined
+    kServerFailed,  // Label4 shown, then login or change of folder failed
+  };
+
+  // Confirmation, RAR tool check with the bootstrap offer, Label4, login and
+  // change to the download folder: the same steps for both runs.
+  Opening Apertura();
+
+  // Connects with fresh login values; logs the failure line on 0.
+  bool Collega();
+
+  // Writes `bytes` to the script at `path` and starts it maximised, after
+  // the earlier run of that script has ended. On failure logs one line that
+  // names the script and the reason, and returns false.
+  bool ScriviEAvvia(const std::string& path, const std::string& bytes);
+
+  // Common end of "AGGIORNA".
+  void FineAggiornamento();
+
+  WindowPort& window_;
+  Platform& platform_;
+  Ftp& ftp_;
+  const Modu1& modu1_;
+  FtpSettings settings_;
+  std::map<std::string, uint64_t> scripts_;  // native script path -> last task started
+  std::chrono::milliseconds script_wait_limit_ = kScriptWaitLimit;
+};
+
+}  // namespace avendro

@@ -1,0 +1,36 @@
+#include "update/remote_update.h"
+
+namespace avendro {
+
+void RemoteUpdate::ScaricoInstallaRar() {
+  // Leaves the hourglass and the connection as they are: the caller goes
+  // on with a login of its own.
+  if (!Collega()) return;
+  if (ftp_.ChangeFolder(settings_.site + "/download/utility") == 0) {
+    window_.AggiungiStato("La Directory 'download/utility' non esiste sul server ");
+    return;
+  }
+  const std::string installer = OnDrive(modu1_.LetteraUnita, ":\\drubel\\wrar361it.exe");
+  window_.AggiungiStato("Inizio download programma ");
+  if (ftp_.Download("wrar361it.exe", installer) == 0) {
+    window_.AggiungiStato("Impossibile scaricare il programma. Riprovare più tardi");
+    return;
+  }
+  window_.AggiungiStato("Il programma è stato scaricato ");
+
+  std::string found;
+  platform_.files.FindEntry(installer, kMaskNormal, &found);
+  if (found.empty()) {
+    window_.AggiungiStato("Il programma non è stato installato");
+    return;
+  }
+  uint64_t task = 0;
+  Status status = platform_.launcher.Start(installer, WindowStyle::kMinimizedFocus, &task);
+  if (!status.ok()) {
+    window_.AggiungiStato("Impossibile avviare il programma di installazione " + status.message());
+    return;
+  }
+  window_.AggiungiStato("Il programma è stato installato con successo ");
+}
+
+}  // namespace avendro
