@@ -1,10 +1,16 @@
 // Opens the window as the program does and saves a picture of it:
-//   screenshot OUTPUT.png [SLOT ...]
-// Each SLOT is ticked (as a click) before the picture is taken.
+//   screenshot OUTPUT.png [SLOT ...] [aggiorna|installa]
+// Each SLOT is ticked (as a click) first; "aggiorna" or "installa" then
+// presses that button, answering Yes to every question. The log text is
+// printed on standard output.
 #include <QApplication>
 #include <QCheckBox>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <cstdio>
+#include <cstring>
 
 #include "app/application.h"
 
@@ -12,7 +18,7 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   avendro::InstallFontSubstitutes();
   if (argc < 2) {
-    std::fprintf(stderr, "usage: screenshot OUTPUT.png [SLOT ...]\n");
+    std::fprintf(stderr, "usage: screenshot OUTPUT.png [SLOT ...] [aggiorna|installa]\n");
     return 2;
   }
   avendro::Application avendro;
@@ -21,13 +27,34 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "%s\n", status.message().c_str());
     return 1;
   }
+  avendro::AggSoftware& window = avendro.window();
+
+  // Whatever asks, the answer is Yes.
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      if (auto* yes = box->findChild<QPushButton*>(QStringLiteral("Yes"))) yes->click();
+    }
+  });
+  answer.start(50);
+
   for (int i = 2; i < argc; ++i) {
-    auto* box = avendro.window().findChild<QCheckBox*>(QStringLiteral("aa1_%1").arg(argv[i]));
-    if (box != nullptr) box->click();
+    QString word = QString::fromLocal8Bit(argv[i]);
+    const char* button = word == QLatin1String("aggiorna")   ? "Command1"
+                         : word == QLatin1String("installa") ? "Command3"
+                                                             : nullptr;
+    if (button != nullptr) {
+      window.findChild<QToolButton*>(QLatin1String(button))->click();
+    } else if (auto* box = window.findChild<QCheckBox*>(QStringLiteral("aa1_%1").arg(word))) {
+      box->click();
+    }
   }
+  std::fwrite(window.LogText().data(), 1, window.LogText().size(), stdout);
+  std::fputs("\n", stdout);
+
   int result = 1;
   QTimer::singleShot(300, [&] {
-    result = avendro.window().grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+    result = window.grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
     app.quit();
   });
   app.exec();
