@@ -1,22 +1,9 @@
 #include "app/dettagli_file.h"
+#include "platform/text.h"
 
 #include <cctype>
 
 namespace avendro {
-namespace {
-
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 Status Dettagli::Add(const std::string& header, const std::string& value) {
   if (Find(header) != nullptr) {
     return Status::Error("colonna \"" + header + "\" ripetuta");

@@ -1,15 +1,11 @@
 #include "checks/controllo_prog_mem.h"
+#include "platform/text.h"
 
 #include <cctype>
 #include <cstdint>
 
 namespace avendro {
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&

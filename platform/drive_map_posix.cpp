@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/drive_map.h"
+#include "platform/text.h"
 
 namespace avendro {
 namespace {
@@ -23,16 +24,6 @@ std::string Canonical(const std::string& path) {
   char buf[PATH_MAX];
   if (realpath(path.c_str(), buf) == nullptr) return "";
   return buf;
-}
-
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
 }
 
 // The entry of `folder` named `name` without regard to case: the exact name

@@ -1,4 +1,5 @@
 #include "platform/file_details_posix.h"
+#include "platform/text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,11 +30,6 @@ enum Column {
 const char* const kHeaders[] = {"Nome",           "Dimensione", "Tipo elemento", "Ultima modifica",
                                 "Data creazione", "Attributi",  "Proprietario"};
 constexpr size_t kColumnCount = sizeof kHeaders / sizeof kHeaders[0];
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

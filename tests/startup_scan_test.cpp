@@ -11,31 +11,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::LogOf;
+using testing::NoDetails;
 using testing::RecordingWindow;
 using testing::TempPrefix;
-
-// Platform services that start-up does not touch.
-class UnusedProcesses : public ProcessTable {
- public:
-  Status List(std::vector<ProcessEntry>*) override { return Status::Error("unused"); }
-  Status Terminate(uint32_t) override { return Status::Error("unused"); }
-  uint32_t SelfId() override { return 0; }
-};
-class UnusedLauncher : public Launcher {
- public:
-  Status Start(const std::string&, WindowStyle, uint64_t*) override {
-    return Status::Error("unused");
-  }
-  bool Running(uint64_t) override { return false; }
-};
-class NoDetails : public FileDetailsSource {
- public:
-  Status Query(const std::string&, const std::string&, std::vector<DetailColumn>*,
-               bool* found) override {
-    *found = false;
-    return Status::Ok();
-  }
-};
+using testing::UnusedLauncher;
+using testing::UnusedProcesses;
 
 struct Startup {
   explicit Startup(const TempPrefix& t) : files(t.Drives()) {}

@@ -10,6 +10,7 @@
 #include "app/window_port.h"
 #include "catalogue/catalogue.h"
 #include "platform/drive_map.h"
+#include "platform/platform.h"
 
 namespace avendro::testing {
 
@@ -83,6 +84,30 @@ class RecordingWindow : public WindowPort {
   std::vector<bool> busy_changes;
   bool busy = false;
   int keep_alive_calls = 0;
+};
+
+// Platform services a test does not expect to be used.
+class UnusedProcesses : public ProcessTable {
+ public:
+  Status List(std::vector<ProcessEntry>*) override { return Status::Error("unused"); }
+  Status Terminate(uint32_t) override { return Status::Error("unused"); }
+  uint32_t SelfId() override { return 0; }
+};
+class UnusedLauncher : public Launcher {
+ public:
+  Status Start(const std::string&, WindowStyle, uint64_t*) override {
+    return Status::Error("unused");
+  }
+  bool Running(uint64_t) override { return false; }
+};
+// A folder with no file in it, for the version label.
+class NoDetails : public FileDetailsSource {
+ public:
+  Status Query(const std::string&, const std::string&, std::vector<DetailColumn>*,
+               bool* found) override {
+    *found = false;
+    return Status::Ok();
+  }
 };
 
 }  // namespace avendro::testing

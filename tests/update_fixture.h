@@ -96,22 +96,6 @@ class NoWine {
   std::string old_path_;
 };
 
-// Platform services the update runs do not use.
-class UnusedProcesses : public ProcessTable {
- public:
-  Status List(std::vector<ProcessEntry>*) override { return Status::Error("unused"); }
-  Status Terminate(uint32_t) override { return Status::Error("unused"); }
-  uint32_t SelfId() override { return 0; }
-};
-class NoDetails : public FileDetailsSource {
- public:
-  Status Query(const std::string&, const std::string&, std::vector<DetailColumn>*,
-               bool* found) override {
-    *found = false;
-    return Status::Ok();
-  }
-};
-
 // Everything a run needs: a prefix with work drive d, the real file system
 // and launcher, a recording window and a server. Short time limits.
 struct RunBench {
