@@ -63,12 +63,18 @@ void Place(QWidget* w, int left, int top, int width, int height) {
   w->setGeometry(Px(left), Px(top), Px(width), Px(height));
 }
 
+// A picture of the resources. Naming the format spares loading every image
+// plugin to find out which one reads it.
+QPixmap Artwork(const char* name, const char* format) {
+  return QPixmap(QStringLiteral(":/artwork/") + QLatin1String(name), format);
+}
+
 QToolButton* MakeButton(QWidget* parent, const char* name, const char* caption,
-                        const QColor& background, double points, const char* picture) {
+                        const QColor& background, double points, const QIcon& picture) {
   auto* b = new QToolButton(parent);
   b->setObjectName(QString::fromLatin1(name));
   b->setText(QString::fromLatin1(caption));
-  b->setIcon(QIcon(QString::fromLatin1(picture)));
+  b->setIcon(picture);
   b->setIconSize(QSize(32, 32));
   b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   b->setFocusPolicy(Qt::StrongFocus);
@@ -98,7 +104,7 @@ AggSoftware::AggSoftware(Platform& platform, QWidget* parent)
   InitArtwork();
   setObjectName(QStringLiteral("agg_software"));
   setWindowTitle(QStringLiteral("Aggiornamento Software"));
-  setWindowIcon(QIcon(QStringLiteral(":/artwork/icon.png")));
+  setWindowIcon(QIcon(Artwork("icon.png", "PNG")));
   setFixedSize(Px(15120), Px(10950));
   SetColours(this, QColor(255, 255, 255), QColor(0, 0, 0));
   BuildControls();
@@ -108,11 +114,11 @@ AggSoftware::AggSoftware(Platform& platform, QWidget* parent)
 AggSoftware::~AggSoftware() { qApp->removeEventFilter(this); }
 
 void AggSoftware::BuildControls() {
+  const QIcon aggiorna(Artwork("aggiorna.png", "PNG"));  // AGGIORNA and INSTALLA
   const QColor white(255, 255, 255);
   const QColor window_text = QApplication::palette().color(QPalette::WindowText);
 
-  command3_ = MakeButton(this, "Command3", "INSTALLA", QColor(192, 192, 255), 9.75,
-                         ":/artwork/aggiorna.png");
+  command3_ = MakeButton(this, "Command3", "INSTALLA", QColor(192, 192, 255), 9.75, aggiorna);
   Place(command3_, 5160, 9480, 4335, 1215);
 
   timer1_ = new QTimer(this);  // ticks every second; nothing listens
@@ -122,7 +128,7 @@ void AggSoftware::BuildControls() {
 
   picture1_ = new QLabel(this);
   picture1_->setObjectName(QStringLiteral("Picture1"));
-  picture1_->setPixmap(QPixmap(QStringLiteral(":/artwork/logo.jpg")));
+  picture1_->setPixmap(Artwork("logo.jpg", "JPG"));
   picture1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   picture1_->setFrameShape(QFrame::Panel);
   picture1_->setFrameShadow(QFrame::Sunken);
@@ -167,13 +173,12 @@ void AggSoftware::BuildControls() {
   SetColours(txtStatus_, QColor(255, 255, 192), QColor(0, 0, 0));
   Place(txtStatus_, 10200, 240, 4875, 9165);
 
-  command2_ =
-      MakeButton(this, "Command2", "USCITA", QColor(255, 192, 192), 12, ":/artwork/uscita.png");
+  command2_ = MakeButton(this, "Command2", "USCITA", QColor(255, 192, 192), 12,
+                         QIcon(Artwork("uscita.png", "PNG")));
   Place(command2_, 10200, 9480, 4815, 1215);
   connect(command2_, &QToolButton::clicked, this, [this] { close(); });
 
-  command1_ = MakeButton(this, "Command1", "AGGIORNA", QColor(192, 255, 192), 9.75,
-                         ":/artwork/aggiorna.png");
+  command1_ = MakeButton(this, "Command1", "AGGIORNA", QColor(192, 255, 192), 9.75, aggiorna);
   Place(command1_, 120, 9480, 4335, 1215);
   connect(command1_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand1(); }); });
   connect(command3_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand3(); }); });
@@ -244,15 +249,39 @@ void AggSoftware::ShowCentred() {
   command1_->setFocus(Qt::OtherFocusReason);
 }
 
+namespace {
+
+// The widget shows the log's lines; its blocks stand for the CR LFs.
+QString Shown(const std::string& text) {
+  QString shown = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return shown;
+}
+
+}  // namespace
+
 void AggSoftware::AggiungiStato(const std::string& line) {
   std::string added = log_.Append(line);
-  // The widget shows the same lines; its blocks stand for the CR LFs.
-  QString shown = QString::fromUtf8(added.data(), static_cast<int>(added.size()));
-  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  if (!isVisible()) {
+    // Nothing to paint yet: the box gets the whole start-up log at once when
+    // the window is shown.
+    log_pending_ = true;
+    return;
+  }
+  QString shown = Shown(added);
   if (shown.startsWith(QLatin1Char('\n'))) shown.remove(0, 1);
   txtStatus_->appendPlainText(shown);
   txtStatus_->moveCursor(QTextCursor::End);
   txtStatus_->viewport()->repaint();
+}
+
+void AggSoftware::showEvent(QShowEvent* event) {
+  if (log_pending_) {
+    log_pending_ = false;
+    txtStatus_->setPlainText(Shown(log_.text()));
+    txtStatus_->moveCursor(QTextCursor::End);
+  }
+  QWidget::showEvent(event);
 }
 
 int AggSoftware::BoxValue(int slot) {

@@ -65,6 +65,7 @@ class AggSoftware : public QWidget, public WindowPort {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -77,6 +78,7 @@ class AggSoftware : public QWidget, public WindowPort {
   bool running_ = false;
   bool asking_ = false;
   bool close_requested_ = false;
+  bool log_pending_ = false;  // lines written while the window was hidden
 
   QToolButton* command3_ = nullptr;
   QTimer* timer1_ = nullptr;

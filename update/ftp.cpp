@@ -67,13 +67,20 @@ struct FtpCallbacks {
   }
 };
 
-Ftp::Ftp(FileSystem& files) : files_(files) {
+Ftp::Ftp(FileSystem& files) : files_(files) {}
+
+// The handles are made at the first connect, so that a window that never
+// talks to the server pays nothing for them; they then live as long as the
+// object.
+bool Ftp::Ready() {
+  if (curl_ != nullptr && multi_ != nullptr) return true;
+  if (curl_ != nullptr || multi_ != nullptr) return false;  // a failed start
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   curl_ = curl_easy_init();
   multi_ = curl_multi_init();
   CURL* c = Handle(curl_);
-  if (c == nullptr || multi_ == nullptr) return;
+  if (c == nullptr || multi_ == nullptr) return false;
   curl_multi_setopt(static_cast<CURLM*>(multi_), CURLMOPT_MAXCONNECTS, 1L);
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "ftp");
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -85,6 +92,7 @@ Ftp::Ftp(FileSystem& files) : files_(files) {
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   SetTimeLimits(connect_limit_, stall_limit_);
+  return true;
 }
 
 Ftp::~Ftp() {
@@ -188,11 +196,11 @@ int32_t Ftp::Connect() {
   last_error_.clear();
   connected_ = false;
   folder_.clear();
-  CURL* c = Handle(curl_);
-  if (c == nullptr || multi_ == nullptr) {
+  if (!Ready()) {
     last_error_ = "libcurl non inizializzata";
     return 0;
   }
+  CURL* c = Handle(curl_);
   curl_easy_setopt(c, CURLOPT_USERNAME, account_.c_str());
   curl_easy_setopt(c, CURLOPT_PASSWORD, password_.c_str());
   int code = Perform("", /*fresh=*/true, /*close_after=*/false, nullptr);

@@ -62,6 +62,7 @@ class Ftp {
   friend struct FtpCallbacks;
 
   // Runs the keep-alive hook when its interval has passed.
+  bool Ready();
   void Tick();
 
   // One request on the current connection. `path` is relative to the
