@@ -272,7 +272,9 @@ void AggSoftware::AggiungiStato(const std::string& line) {
   if (shown.startsWith(QLatin1Char('\n'))) shown.remove(0, 1);
   txtStatus_->appendPlainText(shown);
   txtStatus_->moveCursor(QTextCursor::End);
-  txtStatus_->viewport()->repaint();
+  // Paint now what the append changed (the box scrolls by blitting, so only
+  // the new line is drawn), without letting the message loop run.
+  QCoreApplication::sendPostedEvents(this, QEvent::UpdateRequest);
 }
 
 void AggSoftware::showEvent(QShowEvent* event) {

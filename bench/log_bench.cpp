@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/application.h"
@@ -36,6 +37,7 @@ int main(int argc, char* argv[]) {
   QApplication::processEvents();
 
   const int kMeasured = 1000;
+  const int kLarge = argc > 1 ? std::atoi(argv[1]) : 100000;
   const std::string line = "Controllo Memoria zandrotti.exe";
   int lines = 6;  // start-up wrote these
   auto per_line_at = [&](int size) {
@@ -50,7 +52,7 @@ int main(int argc, char* argv[]) {
     return elapsed / kMeasured;
   };
   double small = per_line_at(1000);
-  double large = per_line_at(100000);
+  double large = per_line_at(kLarge);
   std::printf(
       "status log append: %.1f us/line at 100,000 lines vs %.1f us/line at 1,000 lines"
       " ratio %.2f (target < 2)\n",
