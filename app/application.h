@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/main_window.h"
+#include "platform/services.h"
 #include "platform/status.h"
 
 namespace avendro {
@@ -25,8 +26,7 @@ class Application {
   AggSoftware& window() { return *window_; }
 
  private:
-  struct Services;
-  std::unique_ptr<Services> services_;
+  std::unique_ptr<PlatformServices> services_;
   std::unique_ptr<AggSoftware> window_;
 };
 
