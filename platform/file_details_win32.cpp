@@ -117,8 +117,19 @@ HRESULT Call(IDispatch* object, const wchar_t* member, std::vector<VARIANT> args
   if (FAILED(hr)) return hr;
   std::reverse(args.begin(), args.end());  // DISPPARAMS holds them last first
   DISPPARAMS params = {args.data(), nullptr, static_cast<UINT>(args.size()), 0};
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                        &params, result, nullptr, nullptr);
+  EXCEPINFO exception;
+  ZeroMemory(&exception, sizeof exception);
+  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                      &params, result, &exception, nullptr);
+  if (hr == DISP_E_EXCEPTION) {
+    // The member's own failure says more than "exception occurred".
+    if (exception.pfnDeferredFillIn != nullptr) exception.pfnDeferredFillIn(&exception);
+    if (FAILED(exception.scode)) hr = exception.scode;
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+  }
+  return hr;
 }
 
 // The object a call returned; E_POINTER when it returned none.
@@ -198,15 +209,20 @@ HRESULT FindItem(IDispatch* folder, const std::wstring& name, Ref<IDispatch>* fo
   }
 }
 
+// "<folder>: <member>: <reason>"
+Status ShellError(const std::string& folder, const char* member, HRESULT hr) {
+  return Win32Error(folder + ": " + member, static_cast<unsigned long>(hr));
+}
+
 Status QueryShell(const std::string& folder, const std::string& name,
                   std::vector<DetailColumn>* columns, bool* found) {
   CLSID shell_class;
   HRESULT hr = CLSIDFromProgID(L"Shell.Application", &shell_class);
-  if (FAILED(hr)) return Win32Error("Shell.Application", static_cast<unsigned long>(hr));
+  if (FAILED(hr)) return ShellError("Shell.Application", "CLSIDFromProgID", hr);
   Ref<IDispatch> shell;
   hr = CoCreateInstance(shell_class, nullptr, CLSCTX_SERVER, IID_IDispatch,
                         reinterpret_cast<void**>(shell.Out()));
-  if (FAILED(hr)) return Win32Error("Shell.Application", static_cast<unsigned long>(hr));
+  if (FAILED(hr)) return ShellError("Shell.Application", "CoCreateInstance", hr);
 
   Ref<IDispatch> open;
   {
@@ -217,20 +233,21 @@ Status QueryShell(const std::string& folder, const std::string& name,
     hr = Call(shell.get(), L"Namespace", {*path}, result.get());
     if (SUCCEEDED(hr)) hr = TakeObject(result, &open);
     if (hr == E_POINTER) return Status::Error(folder + ": la cartella non si può aprire");
-    if (FAILED(hr)) return Win32Error(folder, static_cast<unsigned long>(hr));
+    if (FAILED(hr)) return ShellError(folder, "Namespace", hr);
   }
 
   std::vector<std::wstring> headers(kHeaderColumns);
   for (int column = 0; column < kHeaderColumns; ++column) {
     Ref<IDispatch> items;  // fetched afresh for every column
     hr = Items(open.get(), &items);
-    if (SUCCEEDED(hr)) hr = DetailsOf(open.get(), items.get(), column, &headers[column]);
-    if (FAILED(hr)) return Win32Error(folder, static_cast<unsigned long>(hr));
+    if (FAILED(hr)) return ShellError(folder, "Items", hr);
+    hr = DetailsOf(open.get(), items.get(), column, &headers[column]);
+    if (FAILED(hr)) return ShellError(folder, "GetDetailsOf", hr);
   }
 
   Ref<IDispatch> item;
   hr = FindItem(open.get(), Wide(name), &item);
-  if (FAILED(hr)) return Win32Error(folder, static_cast<unsigned long>(hr));
+  if (FAILED(hr)) return ShellError(folder, "Items", hr);
 
   std::vector<DetailColumn> result;
   for (const std::wstring& header : headers)
@@ -240,7 +257,7 @@ Status QueryShell(const std::string& folder, const std::string& name,
       if (headers[column].empty()) continue;
       std::wstring value;
       hr = DetailsOf(open.get(), item.get(), column, &value);
-      if (FAILED(hr)) return Win32Error(folder, static_cast<unsigned long>(hr));
+      if (FAILED(hr)) return ShellError(folder + "\\" + name, "GetDetailsOf", hr);
       result[column].second = Ansi(value.data(), value.size());
     }
   }
