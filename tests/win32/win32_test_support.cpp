@@ -195,13 +195,4 @@ uint32_t StartedProcess::ExitCode() const {
   return code;
 }
 
-bool EndStartedProcess(uint32_t id) {
-  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-  if (process == nullptr) return false;
-  TerminateProcess(process, 1);
-  WaitForSingleObject(process, 5000);
-  CloseHandle(process);
-  return true;
-}
-
 }  // namespace avendro::testing

@@ -89,8 +89,4 @@ class StartedProcess {
   uint32_t id_ = 0;
 };
 
-// Ends a process started by a test, given its id (used for processes the
-// launcher started). False when it cannot be opened.
-bool EndStartedProcess(uint32_t id);
-
 }  // namespace avendro::testing
