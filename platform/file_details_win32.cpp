@@ -166,35 +166,25 @@ HRESULT DetailsOf(IDispatch* folder, IDispatch* item, int column, std::wstring* 
   return FAILED(hr) ? hr : TakeText(result, text);
 }
 
-// The first item of `folder` named `name`, case aside; none when there is
-// no such item.
+// The first item of `folder` named `name`, case aside, in the order the
+// shell numbers its items; none when there is no such item. The items are
+// taken by number (Count, Item) rather than through _NewEnum, which Wine's
+// shell object does not implement.
 HRESULT FindItem(IDispatch* folder, const std::wstring& name, Ref<IDispatch>* found) {
   Ref<IDispatch> items;
   HRESULT hr = Items(folder, &items);
   if (FAILED(hr)) return hr;
-  Variant enumerator;
-  DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  hr = items->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT,
-                     DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, enumerator.get(), nullptr,
-                     nullptr);
-  if (FAILED(hr)) return hr;
-  if (V_VT(enumerator.get()) != VT_UNKNOWN && V_VT(enumerator.get()) != VT_DISPATCH) {
-    return E_NOINTERFACE;
-  }
-  Ref<IEnumVARIANT> each;
-  hr = V_UNKNOWN(enumerator.get())
-           ->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(each.Out()));
+  Variant count;
+  hr = Call(items.get(), L"Count", {}, count.get());
+  if (SUCCEEDED(hr)) hr = VariantChangeType(count.get(), count.get(), 0, VT_I4);
   if (FAILED(hr)) return hr;
 
   const std::wstring wanted = Lower(name);
-  for (;;) {
+  for (int index = 0; index < V_I4(count.get()); ++index) {
     Variant element;
-    ULONG fetched = 0;
-    hr = each->Next(1, element.get(), &fetched);
-    if (FAILED(hr)) return hr;
-    if (hr != S_OK || fetched == 0) return S_OK;
     Ref<IDispatch> item;
-    hr = TakeObject(element, &item);
+    hr = Call(items.get(), L"Item", {Integer(index)}, element.get());
+    if (SUCCEEDED(hr)) hr = TakeObject(element, &item);
     if (FAILED(hr)) return hr;
     Variant result;
     std::wstring item_name;
@@ -207,6 +197,13 @@ HRESULT FindItem(IDispatch* folder, const std::wstring& name, Ref<IDispatch>* fo
       return S_OK;
     }
   }
+  return S_OK;
+}
+
+// The folder and the name joined by one separator.
+std::string FilePath(const std::string& folder, const std::string& name) {
+  bool separated = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+  return folder + (separated ? "" : "\\") + name;
 }
 
 // "<folder>: <member>: <reason>"
@@ -257,7 +254,7 @@ Status QueryShell(const std::string& folder, const std::string& name,
       if (headers[column].empty()) continue;
       std::wstring value;
       hr = DetailsOf(open.get(), item.get(), column, &value);
-      if (FAILED(hr)) return ShellError(folder + "\\" + name, "GetDetailsOf", hr);
+      if (FAILED(hr)) return ShellError(FilePath(folder, name), "GetDetailsOf", hr);
       result[column].second = Ansi(value.data(), value.size());
     }
   }
