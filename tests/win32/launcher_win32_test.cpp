@@ -80,7 +80,10 @@ TEST(Win32Launcher, StartFailsForAMissingProgram) {
 class ScriptTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (drive_.letter() == 0) GTEST_SKIP() << drive_.why();
+    if (drive_.letter() == 0) {
+      ASSERT_FALSE(drive_.promised()) << drive_.why();
+      GTEST_SKIP() << drive_.why();
+    }
     testing::MakeFolders(On(":\\drubel"));
     testing::MakeFolders(On(":\\dunmar"));
     testing::PutFile(

@@ -57,6 +57,7 @@ ScratchDrive::ScratchDrive() {
   const char* given = std::getenv("AVENDRO_TEST_DRIVE");
   if (given != nullptr && std::isalpha(static_cast<unsigned char>(given[0]))) {
     letter_ = given[0];
+    promised_ = true;
   } else {
     // The last free letter, over a temporary folder.
     DWORD used = GetLogicalDrives();
@@ -95,10 +96,8 @@ ScratchDrive::~ScratchDrive() {
   if (letter_ != 0) {
     for (const char* folder : kRootFolders) RemoveTree(Path(folder));
   }
-  if (!device_.empty()) {
-    DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, device_.c_str(),
-                     backing_->path().c_str());
-  }
+  // The most recent definition of the letter, which is this one.
+  if (!device_.empty()) DefineDosDeviceA(DDD_REMOVE_DEFINITION, device_.c_str(), nullptr);
   delete backing_;
 }
 

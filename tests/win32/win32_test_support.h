@@ -37,12 +37,15 @@ class ScratchDrive {
 
   // 0 when no drive could be had; the reason is in why().
   char letter() const { return letter_; }
+  // Whether the test runner gave a drive (then its absence is a failure).
+  bool promised() const { return promised_; }
   const std::string& why() const { return why_; }
   // "x:\" + relative
   std::string Path(const std::string& relative) const;
 
  private:
   char letter_ = 0;
+  bool promised_ = false;
   std::string device_;  // "x:" when made with DefineDosDevice
   std::string why_;
   TempFolder* backing_ = nullptr;
