@@ -143,5 +143,31 @@ TEST_F(ScriptTest, InstallScriptUnpacksThenStartsSetupInTheWorkFolder) {
   EXPECT_NE(setup.find(Lower("folder=" + On(":\\drubel\r\n"))), std::string::npos) << setup;
 }
 
+// What keeps a shared script from being rewritten under a running cmd: the
+// task runs until the script's last line has ended.
+TEST_F(ScriptTest, AScriptRunsUntilItsRarLineEnds) {
+  DeleteFileA(On(":\\drubel\\rar.bat").c_str());
+  const std::string rar = On(":\\drubel\\rar.exe");
+  testing::CopyHelper(rar);
+  const std::string script = On(":\\drubel\\aggiorna.bat");
+  Win32FileSystem files;
+  ASSERT_TRUE(files
+                  .WriteFile(script, "cd " + On(":\\drubel") + "\r\n" +
+                                         On(":\\drubel\\rar e -o+ ") +
+                                         On(":\\drubel\\Drubel2.rar") + "\r\n")
+                  .ok());
+  Win32Launcher launcher;
+  uint64_t task = 0;
+  {
+    InFolder work_drive(On(":\\"));
+    ASSERT_TRUE(launcher.Start(script, WindowStyle::kMaximizedFocus, &task).ok());
+  }
+  ASSERT_TRUE(WaitForFile(rar + ".avvio", 10000));
+  Sleep(200);
+  EXPECT_TRUE(launcher.Running(task));
+  testing::PutFile(rar + ".fine", "");
+  EXPECT_TRUE(EndsWithin(launcher, task, 10000));
+}
+
 }  // namespace
 }  // namespace avendro
