@@ -3,9 +3,12 @@
 #include <memory>
 
 #include "app/main_window.h"
+#include "platform/services.h"
 #include "platform/status.h"
 
 namespace avendro {
+
+class Ftp;
 
 // Font families the window asks for, and what stands in for them where the
 // machine lacks them.
@@ -25,8 +28,8 @@ class Application {
   AggSoftware& window() { return *window_; }
 
  private:
-  struct Services;
-  std::unique_ptr<Services> services_;
+  std::unique_ptr<PlatformServices> services_;
+  std::unique_ptr<Ftp> ftp_;  // the FTP control, as long-lived as the window
   std::unique_ptr<AggSoftware> window_;
 };
 

@@ -1,5 +1,6 @@
-// Draws the program's artwork into app/artwork: the window icon, the two
-// button pictures and the logo. Run once after changing a drawing:
+// Draws the program's artwork into app/artwork: the window icon (also as
+// icon.ico for the Windows executable), the two button pictures and the
+// logo. Run once after changing a drawing:
 //   cmake --build build --target make_artwork && build/tools/make_artwork app/artwork
 #include <QGuiApplication>
 #include <QImage>
@@ -132,6 +133,7 @@ int main(int argc, char* argv[]) {
   }
   QString dir = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
   bool ok = Icon().save(dir + QStringLiteral("icon.png")) &&
+            Icon().save(dir + QStringLiteral("icon.ico"), "ICO") &&
             Aggiorna().save(dir + QStringLiteral("aggiorna.png")) &&
             Uscita().save(dir + QStringLiteral("uscita.png")) &&
             Logo()

@@ -1,0 +1,99 @@
+#include "platform/file_system_win32.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+
+#include "platform/win32_error.h"
+
+namespace avendro {
+namespace {
+
+// Whether an entry with these attributes answers a query with `mask`.
+bool Matches(DWORD attributes, int mask) {
+  if (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) return false;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return (mask & kMaskDirectory) != 0;
+  return true;
+}
+
+// "x:\" for a path that starts with a drive letter, else "".
+std::string DriveRoot(const std::string& path) {
+  if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0]))) {
+    return "";
+  }
+  return path.substr(0, 2) + "\\";
+}
+
+}  // namespace
+
+Status Win32FileSystem::CurrentDrive(char* letter) {
+  char buf[MAX_PATH];
+  DWORD n = GetCurrentDirectoryA(sizeof buf, buf);
+  if (n == 0 || n >= sizeof buf) return Win32Error("cartella corrente", GetLastError());
+  std::string folder(buf, n);
+  if (DriveRoot(folder).empty()) {
+    return Status::Error("La cartella corrente " + folder + " non è su un'unità con una lettera");
+  }
+  *letter = static_cast<char>(std::tolower(static_cast<unsigned char>(folder[0])));
+  return Status::Ok();
+}
+
+Status Win32FileSystem::NativePath(const std::string& path, std::string* native) {
+  *native = path;
+  return Status::Ok();
+}
+
+Status Win32FileSystem::FindEntry(const std::string& path, int mask, std::string* name) {
+  name->clear();
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA(path.c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+        error != ERROR_NO_MORE_FILES) {
+      return Win32Error(path, error);
+    }
+    // Nothing there, unless the drive itself is missing.
+    std::string root = DriveRoot(path);
+    if (!root.empty() && GetFileAttributesA(root.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      return Win32Error(path, GetLastError());
+    }
+    return Status::Ok();
+  }
+  do {
+    if (Matches(entry.dwFileAttributes, mask)) {
+      *name = entry.cFileName;
+      break;
+    }
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+  return Status::Ok();
+}
+
+Status Win32FileSystem::CreateFolder(const std::string& path) {
+  if (!CreateDirectoryA(path.c_str(), nullptr)) return Win32Error(path, GetLastError());
+  return Status::Ok();
+}
+
+Status Win32FileSystem::WriteFile(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Win32Error(path, GetLastError());
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, INT_MAX));
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) {
+      DWORD error = GetLastError();
+      CloseHandle(file);
+      return Win32Error(path, error);
+    }
+    done += written;
+  }
+  if (!CloseHandle(file)) return Win32Error(path, GetLastError());
+  return Status::Ok();
+}
+
+}  // namespace avendro

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/file_system.h"
+
+namespace avendro {
+
+// FileSystem over the Win32 file calls. Paths go to the system as they are,
+// so Windows applies its own rules to them; NativePath changes nothing.
+class Win32FileSystem : public FileSystem {
+ public:
+  Status CurrentDrive(char* letter) override;
+  Status NativePath(const std::string& path, std::string* native) override;
+  Status FindEntry(const std::string& path, int mask, std::string* name) override;
+  Status CreateFolder(const std::string& path) override;
+  Status WriteFile(const std::string& path, const std::string& bytes) override;
+};
+
+}  // namespace avendro

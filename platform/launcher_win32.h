@@ -1,0 +1,28 @@
+#pragma once
+
+#include <map>
+
+#include "platform/launcher.h"
+
+namespace avendro {
+
+// Starts programs with CreateProcess and batch scripts (.bat, .cmd) through
+// "cmd.exe /c", in a new console, with the window style as the show command
+// (3 SW_SHOWMAXIMIZED, 2 SW_SHOWMINIMIZED) and in this program's current
+// directory. The task is the process id; its handle is kept until Running
+// sees the process end, so the id cannot be reused meanwhile.
+class Win32Launcher : public Launcher {
+ public:
+  Win32Launcher() = default;
+  ~Win32Launcher() override;
+  Win32Launcher(const Win32Launcher&) = delete;
+  Win32Launcher& operator=(const Win32Launcher&) = delete;
+
+  Status Start(const std::string& path, WindowStyle style, uint64_t* task) override;
+  bool Running(uint64_t task) override;
+
+ private:
+  std::map<uint64_t, void*> processes_;  // task -> process handle
+};
+
+}  // namespace avendro

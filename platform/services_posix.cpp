@@ -1,0 +1,34 @@
+#include "platform/drive_map.h"
+#include "platform/file_details_posix.h"
+#include "platform/file_system_posix.h"
+#include "platform/launcher_posix.h"
+#include "platform/processes_posix.h"
+#include "platform/services.h"
+
+namespace avendro {
+namespace {
+
+class PosixServices : public PlatformServices {
+ public:
+  explicit PosixServices(DriveMap drives) : files_(std::move(drives)), details_(files_) {}
+  Platform& platform() override { return platform_; }
+
+ private:
+  PosixFileSystem files_;
+  PosixProcessTable processes_;
+  PosixLauncher launcher_;
+  PosixFileDetails details_;
+  Platform platform_{files_, processes_, launcher_, details_};
+};
+
+}  // namespace
+
+Status MakePlatformServices(std::unique_ptr<PlatformServices>* out) {
+  DriveMap drives;
+  Status status = DriveMap::Load(DriveMap::DefaultPrefix(), &drives);
+  if (!status.ok()) return status;
+  *out = std::make_unique<PosixServices>(std::move(drives));
+  return Status::Ok();
+}
+
+}  // namespace avendro

@@ -1,0 +1,147 @@
+#include "platform/file_system_win32.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "checks/controllo_prog_disk.h"
+#include "tests/test_support.h"
+#include "tests/win32/win32_test_support.h"
+
+namespace avendro {
+namespace {
+
+using testing::ReadWholeFile;
+using testing::TempFolder;
+
+// The directory-entry query with both masks, for one entry.
+struct Answers {
+  std::string normal, directory;
+};
+
+Answers Query(FileSystem& files, const std::string& path) {
+  Answers a;
+  EXPECT_TRUE(files.FindEntry(path, kMaskNormal, &a.normal).ok()) << path;
+  EXPECT_TRUE(files.FindEntry(path, kMaskDirectory, &a.directory).ok()) << path;
+  return a;
+}
+
+TEST(Win32FileSystem, MasksOfTheDirectoryEntryQuery) {
+  TempFolder temp;
+  Win32FileSystem files;
+  testing::PutFile(temp / "rar.exe", "x");
+  testing::PutFile(temp / "nascosto.exe", "x");
+  testing::PutFile(temp / "sistema.exe", "x");
+  testing::PutFile(temp / "sola.lettura", "x");
+  CreateDirectoryA((temp / "cartella").c_str(), nullptr);
+  CreateDirectoryA((temp / "cartella.nascosta").c_str(), nullptr);
+  ASSERT_TRUE(SetFileAttributesA((temp / "nascosto.exe").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(SetFileAttributesA((temp / "sistema.exe").c_str(), FILE_ATTRIBUTE_SYSTEM));
+  ASSERT_TRUE(SetFileAttributesA((temp / "sola.lettura").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(SetFileAttributesA((temp / "cartella.nascosta").c_str(),
+                                 FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+
+  Answers normal = Query(files, temp / "rar.exe");
+  EXPECT_EQ(normal.normal, "rar.exe");
+  EXPECT_EQ(normal.directory, "rar.exe");
+  // Windows matches names without regard to case and answers with the
+  // entry's own name.
+  EXPECT_EQ(Query(files, temp / "RAR.EXE").normal, "rar.exe");
+  EXPECT_EQ(Query(files, temp / "sola.lettura").normal, "sola.lettura");
+
+  Answers folder = Query(files, temp / "cartella");
+  EXPECT_EQ(folder.normal, "");
+  EXPECT_EQ(folder.directory, "cartella");
+
+  for (const char* never :
+       {"nascosto.exe", "sistema.exe", "cartella.nascosta", "assente.exe", "assente\\rar.exe"}) {
+    Answers a = Query(files, temp / never);
+    EXPECT_EQ(a.normal, "") << never;
+    EXPECT_EQ(a.directory, "") << never;
+  }
+}
+
+TEST(Win32FileSystem, QueryOnADriveThatIsNotThereFails) {
+  Win32FileSystem files;
+  DWORD used = GetLogicalDrives();
+  char missing = 0;
+  for (char c = 'Y'; c >= 'H' && missing == 0; --c) {
+    if ((used & (1u << (c - 'A'))) == 0) missing = c;
+  }
+  if (missing == 0) GTEST_SKIP() << "every drive letter is in use";
+  std::string name = "?";
+  std::string path = std::string(1, missing) + ":\\drubel";
+  Status status = files.FindEntry(path, kMaskDirectory, &name);
+  EXPECT_FALSE(status.ok());
+  EXPECT_NE(status.message().find(path), std::string::npos) << status.message();
+  EXPECT_EQ(name, "");
+}
+
+TEST(Win32FileSystem, CreateFolderAndWriteFile) {
+  TempFolder temp;
+  Win32FileSystem files;
+  const std::string folder = temp / "drubel";
+  ASSERT_TRUE(files.CreateFolder(folder).ok());
+  EXPECT_EQ(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  Status again = files.CreateFolder(folder);
+  EXPECT_FALSE(again.ok());
+  EXPECT_NE(again.message().find(folder), std::string::npos) << again.message();
+  EXPECT_FALSE(files.CreateFolder(temp / "assente\\drubel").ok());
+
+  // A script left from an earlier run is emptied, never appended to.
+  const std::string script = folder + "\\aggiorna.bat";
+  ASSERT_TRUE(files.WriteFile(script, "una riga molto piu' lunga\r\ne un'altra\r\n").ok());
+  ASSERT_TRUE(files.WriteFile(script, "cd x\r\n").ok());
+  EXPECT_EQ(ReadWholeFile(script), "cd x\r\n");
+  Status missing = files.WriteFile(temp / "assente\\aggiorna.bat", "x");
+  EXPECT_FALSE(missing.ok());
+  EXPECT_NE(missing.message().find("assente\\aggiorna.bat"), std::string::npos);
+}
+
+TEST(Win32FileSystem, CurrentDriveIsTheLetterOfTheCurrentFolder) {
+  TempFolder temp;
+  Win32FileSystem files;
+  char before[MAX_PATH];
+  GetCurrentDirectoryA(sizeof before, before);
+  ASSERT_TRUE(SetCurrentDirectoryA(temp.path().c_str()));
+  char letter = 0;
+  Status status = files.CurrentDrive(&letter);
+  SetCurrentDirectoryA(before);
+  ASSERT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(letter, std::tolower(static_cast<unsigned char>(temp.path()[0])));
+}
+
+// The installed-product scan on a drive of its own: the work folder is made,
+// and only a normal file counts as an installed program.
+TEST(Win32FileSystem, InstalledProductScanOnAScratchDrive) {
+  testing::ScratchDrive drive;
+  if (drive.letter() == 0) {
+    ASSERT_FALSE(drive.promised()) << drive.why();
+    GTEST_SKIP() << drive.why();
+  }
+  Win32FileSystem files;
+  testing::RecordingWindow window;
+  ControlloProgDisk(window, files, drive.letter());
+  EXPECT_NE(GetFileAttributesA(drive.Path("drubel").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(window.lines.empty());
+
+  // Slot 1 installed; slot 5's executable hidden; slot 3's name a folder.
+  const Product& one = Row(1);
+  const Product& five = Row(5);
+  const Product& three = Row(3);
+  auto path = [&](const Product& row) { return OnDrive(drive.letter(), row.diskPath); };
+  testing::MakeFolders(path(one).substr(0, path(one).find_last_of('\\')));
+  testing::PutFile(path(one), "x");
+  testing::MakeFolders(path(five).substr(0, path(five).find_last_of('\\')));
+  testing::PutFile(path(five), "x");
+  SetFileAttributesA(path(five).c_str(), FILE_ATTRIBUTE_HIDDEN);
+  testing::MakeFolders(path(three));
+
+  testing::RecordingWindow second;
+  ControlloProgDisk(second, files, drive.letter());
+  EXPECT_EQ(second.lines, std::vector<std::string>{std::string(one.diskMessage)});
+  EXPECT_EQ(second.marked, std::vector<int>{1});
+}
+
+}  // namespace
+}  // namespace avendro
