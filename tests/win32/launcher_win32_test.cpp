@@ -1,10 +1,13 @@
 #include "platform/launcher_win32.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "catalogue/catalogue.h"
 #include "platform/file_system_win32.h"
 #include "tests/win32/win32_test_support.h"
+#include "update/update_script.h"
 
 namespace avendro {
 namespace {
@@ -12,11 +15,6 @@ namespace {
 using testing::ReadWholeFile;
 using testing::TempFolder;
 using testing::WaitForFile;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 bool EndsWithin(Launcher& launcher, uint64_t task, int ms) {
   for (int waited = 0; waited < ms; waited += 20) {
@@ -113,9 +111,11 @@ class ScriptTest : public ::testing::Test {
 };
 
 TEST_F(ScriptTest, UpdateScriptOfSlot5RunsTheRarLine) {
-  const std::string script = "cd " + On(":\\drubel") + "\r\n" + On(":\\drubel\\rar e -o+ ") +
-                             On(":\\dunmar\\dunmar.rar ") + "\r\n";
-  WriteAndRun(On(":\\dunmar\\aggiorna.bat"), script);
+  const std::string archive = On(std::string(Row(5).updateLocalPath));
+  const std::string script = UpdateScript(5, drive_.letter(), archive);
+  ASSERT_EQ(script, "cd " + On(":\\drubel") + "\r\n" + On(":\\drubel\\rar e -o+ ") +
+                        On(":\\dunmar\\dunmar.rar ") + "\r\n");
+  WriteAndRun(On(std::string(Row(5).updateScriptPath)), script);
   // The blank that closes the archive path reaches the tool.
   EXPECT_EQ(ReadWholeFile(On(":\\drubel\\rar.txt")),
             "e -o+ " + On(":\\dunmar\\dunmar.rar ") + "\r\n" + On(":\\drubel") + "\r\n");
@@ -130,8 +130,10 @@ TEST_F(ScriptTest, InstallScriptUnpacksThenStartsSetupInTheWorkFolder) {
     testing::CopyHelper(path);
     testing::PutFile(path + ".fine", "");  // it ends as soon as it has reported
   }
-  const std::string script = "cd " + On(":\\drubel") + "\r\n" + On(":\\drubel\\rar e -o+ ") +
-                             On(":\\drubel\\varnok_inst.rar") + "\r\nsetup.exe\r\n";
+  const std::string script =
+      InstallScript(drive_.letter(), On(std::string(Row(0).installLocalPath)));
+  ASSERT_EQ(script, "cd " + On(":\\drubel") + "\r\n" + On(":\\drubel\\rar e -o+ ") +
+                        On(":\\drubel\\varnok_inst.rar") + "\r\nsetup.exe\r\n");
   WriteAndRun(On(":\\drubel\\aggiorna.bat"), script);
 
   const std::string rar = Lower(ReadWholeFile(On(":\\drubel\\rar.exe.avvio")));
