@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
 
 namespace avendro {
@@ -84,23 +85,6 @@ VARIANT Integer(int value) {
   V_VT(&v) = VT_I4;
   V_I4(&v) = value;
   return v;
-}
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return L"";
-  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Ansi(const wchar_t* text, size_t length) {
-  if (length == 0) return "";
-  int n =
-      WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string ansi(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), ansi.data(), n, nullptr, nullptr);
-  return ansi;
 }
 
 std::wstring Lower(std::wstring text) {
@@ -213,6 +197,11 @@ Status ShellError(const std::string& folder, const char* member, HRESULT hr) {
 
 Status QueryShell(const std::string& folder, const std::string& name,
                   std::vector<DetailColumn>* columns, bool* found) {
+  std::wstring wide_folder, wide_name;
+  Status status = ToUtf16(folder, &wide_folder);
+  if (status.ok()) status = ToUtf16(name, &wide_name);
+  if (!status.ok()) return status;
+
   CLSID shell_class;
   HRESULT hr = CLSIDFromProgID(L"Shell.Application", &shell_class);
   if (FAILED(hr)) return ShellError("Shell.Application", "CLSIDFromProgID", hr);
@@ -225,7 +214,7 @@ Status QueryShell(const std::string& folder, const std::string& name,
   {
     Variant path;
     V_VT(path.get()) = VT_BSTR;
-    V_BSTR(path.get()) = SysAllocString(Wide(folder).c_str());
+    V_BSTR(path.get()) = SysAllocString(wide_folder.c_str());
     Variant result;
     hr = Call(shell.get(), L"Namespace", {*path}, result.get());
     if (SUCCEEDED(hr)) hr = TakeObject(result, &open);
@@ -243,19 +232,18 @@ Status QueryShell(const std::string& folder, const std::string& name,
   }
 
   Ref<IDispatch> item;
-  hr = FindItem(open.get(), Wide(name), &item);
+  hr = FindItem(open.get(), wide_name, &item);
   if (FAILED(hr)) return ShellError(folder, "Items", hr);
 
   std::vector<DetailColumn> result;
-  for (const std::wstring& header : headers)
-    result.emplace_back(Ansi(header.data(), header.size()), "");
+  for (const std::wstring& header : headers) result.emplace_back(ToUtf8(header), "");
   if (item) {
     for (int column = 0; column < kReportedColumns; ++column) {
       if (headers[column].empty()) continue;
       std::wstring value;
       hr = DetailsOf(open.get(), item.get(), column, &value);
       if (FAILED(hr)) return ShellError(FilePath(folder, name), "GetDetailsOf", hr);
-      result[column].second = Ansi(value.data(), value.size());
+      result[column].second = ToUtf8(value);
     }
   }
   *columns = std::move(result);

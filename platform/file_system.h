@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 
 #include "platform/status.h"
@@ -9,6 +11,23 @@ namespace avendro {
 // Attribute masks of the directory-entry query.
 inline constexpr int kMaskNormal = 0;      // normal files only
 inline constexpr int kMaskDirectory = 16;  // normal files and folders
+
+// A file being written in the background of its target: the bytes go to a
+// hidden temporary file in the target's folder, and the target is replaced
+// only by Commit, in one step, so that nobody ever sees half of it. A file
+// destroyed before Commit removes its temporary file and leaves the target
+// as it was.
+class ReplacementFile {
+ public:
+  virtual ~ReplacementFile() = default;
+
+  // Appends `size` bytes. Fails, naming the target, when the disk refuses.
+  virtual Status Append(const char* data, size_t size) = 0;
+
+  // Flushes the file and moves it over the target. After a failure the
+  // temporary file is gone and the target is as it was.
+  virtual Status Commit() = 0;
+};
 
 // Drives, Windows paths and the few file operations the program makes.
 // Every path handed in is a Windows path such as "d:\drubel\rar.exe".
@@ -34,6 +53,11 @@ class FileSystem {
 
   // Creates the file, or empties it when it exists, and writes `bytes`.
   virtual Status WriteFile(const std::string& path, const std::string& bytes) = 0;
+
+  // Starts a replacement of the file at `path` (which need not exist yet).
+  // Fails when its folder is missing or cannot be written.
+  virtual Status BeginReplacement(const std::string& path,
+                                  std::unique_ptr<ReplacementFile>* file) = 0;
 };
 
 }  // namespace avendro

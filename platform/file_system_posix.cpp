@@ -7,8 +7,65 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 
 namespace avendro {
+namespace {
+
+// A replacement that grows in "<folder>/.<name>.download-XXXXXX".
+class PosixReplacementFile : public ReplacementFile {
+ public:
+  PosixReplacementFile(std::string path, std::string target, std::string temp, int fd)
+      : path_(std::move(path)), target_(std::move(target)), temp_(std::move(temp)), fd_(fd) {}
+
+  ~PosixReplacementFile() override { Discard(); }
+
+  Status Append(const char* data, size_t size) override {
+    if (fd_ < 0) return Status::Error(path_ + ": file già chiuso");
+    size_t done = 0;
+    while (done < size) {
+      ssize_t n = write(fd_, data + done, size - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return ErrnoError(path_, errno);
+      }
+      done += static_cast<size_t>(n);
+    }
+    return Status::Ok();
+  }
+
+  Status Commit() override {
+    if (fd_ < 0) return Status::Error(path_ + ": file già chiuso");
+    int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) {
+      int err = errno;
+      unlink(temp_.c_str());
+      return ErrnoError(path_, err);
+    }
+    if (rename(temp_.c_str(), target_.c_str()) != 0) {
+      int err = errno;
+      unlink(temp_.c_str());
+      return ErrnoError(path_, err);
+    }
+    temp_.clear();
+    return Status::Ok();
+  }
+
+ private:
+  void Discard() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    if (!temp_.empty()) unlink(temp_.c_str());
+    temp_.clear();
+  }
+
+  std::string path_, target_, temp_;
+  int fd_;
+};
+
+}  // namespace
 
 Status PosixFileSystem::CurrentDrive(char* letter) {
   char buf[PATH_MAX];
@@ -77,6 +134,26 @@ Status PosixFileSystem::WriteFile(const std::string& path, const std::string& by
     done += static_cast<size_t>(n);
   }
   if (close(fd) != 0) return ErrnoError(path, errno);
+  return Status::Ok();
+}
+
+Status PosixFileSystem::BeginReplacement(const std::string& path,
+                                         std::unique_ptr<ReplacementFile>* file) {
+  std::string target;
+  Status s = NativePath(path, &target);
+  if (!s.ok()) return s;
+  size_t slash = target.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
+  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string temp = folder + "/." + name + ".download-XXXXXX";
+  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return ErrnoError(path, errno);
+  // mkostemp makes the file private; a replacement gets the rights a new
+  // file of this process would get.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  *file = std::make_unique<PosixReplacementFile>(path, target, temp, fd);
   return Status::Ok();
 }
 

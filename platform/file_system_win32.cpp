@@ -6,6 +6,7 @@
 #include <cctype>
 #include <climits>
 
+#include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
 
 namespace avendro {
@@ -29,10 +30,10 @@ std::string DriveRoot(const std::string& path) {
 }  // namespace
 
 Status Win32FileSystem::CurrentDrive(char* letter) {
-  char buf[MAX_PATH];
-  DWORD n = GetCurrentDirectoryA(sizeof buf, buf);
-  if (n == 0 || n >= sizeof buf) return Win32Error("cartella corrente", GetLastError());
-  std::string folder(buf, n);
+  wchar_t buf[MAX_PATH];
+  DWORD n = GetCurrentDirectoryW(MAX_PATH, buf);
+  if (n == 0 || n >= MAX_PATH) return Win32Error("cartella corrente", GetLastError());
+  std::string folder = ToUtf8(std::wstring_view(buf, n));
   if (DriveRoot(folder).empty()) {
     return Status::Error("La cartella corrente " + folder + " non è su un'unità con una lettera");
   }
@@ -47,8 +48,11 @@ Status Win32FileSystem::NativePath(const std::string& path, std::string* native)
 
 Status Win32FileSystem::FindEntry(const std::string& path, int mask, std::string* name) {
   name->clear();
-  WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA(path.c_str(), &entry);
+  std::wstring wide;
+  Status status = ToUtf16(path, &wide);
+  if (!status.ok()) return status;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW(wide.c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
@@ -56,29 +60,36 @@ Status Win32FileSystem::FindEntry(const std::string& path, int mask, std::string
       return Win32Error(path, error);
     }
     // Nothing there, unless the drive itself is missing.
-    std::string root = DriveRoot(path);
-    if (!root.empty() && GetFileAttributesA(root.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    std::wstring root;
+    if (ToUtf16(DriveRoot(path), &root).ok() && !root.empty() &&
+        GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) {
       return Win32Error(path, GetLastError());
     }
     return Status::Ok();
   }
   do {
     if (Matches(entry.dwFileAttributes, mask)) {
-      *name = entry.cFileName;
+      *name = ToUtf8(entry.cFileName);
       break;
     }
-  } while (FindNextFileA(find, &entry));
+  } while (FindNextFileW(find, &entry));
   FindClose(find);
   return Status::Ok();
 }
 
 Status Win32FileSystem::CreateFolder(const std::string& path) {
-  if (!CreateDirectoryA(path.c_str(), nullptr)) return Win32Error(path, GetLastError());
+  std::wstring wide;
+  Status status = ToUtf16(path, &wide);
+  if (!status.ok()) return status;
+  if (!CreateDirectoryW(wide.c_str(), nullptr)) return Win32Error(path, GetLastError());
   return Status::Ok();
 }
 
 Status Win32FileSystem::WriteFile(const std::string& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+  std::wstring wide;
+  Status status = ToUtf16(path, &wide);
+  if (!status.ok()) return status;
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Win32Error(path, GetLastError());
   size_t done = 0;

@@ -13,6 +13,7 @@ class Win32FileSystem : public FileSystem {
   Status FindEntry(const std::string& path, int mask, std::string* name) override;
   Status CreateFolder(const std::string& path) override;
   Status WriteFile(const std::string& path, const std::string& bytes) override;
+  Status BeginReplacement(const std::string& path, std::unique_ptr<ReplacementFile>* file) override;
 };
 
 }  // namespace avendro

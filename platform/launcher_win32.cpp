@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include <cctype>
-#include <vector>
 
+#include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
 
 namespace avendro {
@@ -20,11 +20,11 @@ bool IsBatchScript(const std::string& path) {
 
 // The command interpreter: %ComSpec%, else cmd.exe of the system folder.
 std::string CommandInterpreter() {
-  char buf[MAX_PATH];
-  DWORD n = GetEnvironmentVariableA("ComSpec", buf, sizeof buf);
-  if (n > 0 && n < sizeof buf) return std::string(buf, n);
-  n = GetSystemDirectoryA(buf, sizeof buf);
-  if (n > 0 && n < sizeof buf) return std::string(buf, n) + "\\cmd.exe";
+  wchar_t buf[MAX_PATH];
+  DWORD n = GetEnvironmentVariableW(L"ComSpec", buf, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) return ToUtf8(std::wstring_view(buf, n));
+  n = GetSystemDirectoryW(buf, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) return ToUtf8(std::wstring_view(buf, n)) + "\\cmd.exe";
   return "cmd.exe";
 }
 
@@ -45,10 +45,15 @@ Status Win32Launcher::Start(const std::string& path, WindowStyle style, uint64_t
     program = path;
     command_line = "\"" + path + "\"";
   }
-  std::vector<char> writable(command_line.begin(), command_line.end());
-  writable.push_back('\0');
+  // The path is converted first: when it is not UTF-8, the error names it
+  // rather than the command line.
+  std::wstring wide_program, wide_line;
+  Status status = ToUtf16(path, &wide_program);
+  if (status.ok()) status = ToUtf16(program, &wide_program);
+  if (status.ok()) status = ToUtf16(command_line, &wide_line);
+  if (!status.ok()) return status;
 
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -56,8 +61,9 @@ Status Win32Launcher::Start(const std::string& path, WindowStyle style, uint64_t
                                                                                 : SW_SHOWMINIMIZED);
   PROCESS_INFORMATION started;
   ZeroMemory(&started, sizeof started);
-  if (!CreateProcessA(program.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
-                      nullptr, nullptr, &startup, &started)) {
+  // wide_line.data() is writable, as CreateProcessW needs.
+  if (!CreateProcessW(wide_program.c_str(), wide_line.data(), nullptr, nullptr, FALSE,
+                      CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &started)) {
     return Win32Error(path, GetLastError());
   }
   CloseHandle(started.hThread);

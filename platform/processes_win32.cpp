@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
 
 namespace avendro {
@@ -16,9 +17,9 @@ namespace {
 // Windows Vista widened it to 0x1FFFFF.
 constexpr DWORD kTerminateAccess = 0x1F0FFF;
 
-// The ANSI record: nine fields and a 260-byte image name; 296 bytes in a
-// 32-bit program, 304 in a 64-bit one, where the heap id is 8 bytes wide.
-static_assert(sizeof(PROCESSENTRY32) == (sizeof(void*) == 8 ? 304 : 296));
+// The wide record: nine fields and a 260-character image name; 556 bytes in
+// a 32-bit program, 568 in a 64-bit one, where the heap id is 8 bytes wide.
+static_assert(sizeof(PROCESSENTRY32W) == (sizeof(void*) == 8 ? 568 : 556));
 
 }  // namespace
 
@@ -26,16 +27,16 @@ Status Win32ProcessTable::List(std::vector<ProcessEntry>* out) {
   out->clear();
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return Win32Error("elenco dei processi", GetLastError());
-  PROCESSENTRY32 entry;
+  PROCESSENTRY32W entry;
   std::memset(&entry, 0, sizeof entry);
   entry.dwSize = sizeof entry;
-  BOOL more = Process32First(snapshot, &entry);
+  BOOL more = Process32FirstW(snapshot, &entry);
   // An empty snapshot ends at once with ERROR_NO_MORE_FILES; anything else
   // means the listing could not be read.
   DWORD error = more ? ERROR_SUCCESS : GetLastError();
-  for (; more; more = Process32Next(snapshot, &entry)) {
-    entry.szExeFile[sizeof entry.szExeFile - 1] = '\0';
-    out->push_back({static_cast<uint32_t>(entry.th32ProcessID), entry.szExeFile});
+  for (; more; more = Process32NextW(snapshot, &entry)) {
+    entry.szExeFile[MAX_PATH - 1] = L'\0';
+    out->push_back({static_cast<uint32_t>(entry.th32ProcessID), ToUtf8(entry.szExeFile)});
   }
   CloseHandle(snapshot);
   if (error != ERROR_SUCCESS && error != ERROR_NO_MORE_FILES) {

@@ -5,7 +5,7 @@
 namespace avendro {
 
 // Processes through kernel32: a Toolhelp snapshot lists them with their
-// image names in the ANSI code page; Terminate opens the process with access
+// image names in UTF-8; Terminate opens the process with access
 // 0x1F0FFF and ends it with exit code 0.
 class Win32ProcessTable : public ProcessTable {
  public:

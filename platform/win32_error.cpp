@@ -4,15 +4,17 @@
 
 #include <cstdio>
 
+#include "platform/utf16_win32.h"
+
 namespace avendro {
 
 Status Win32Error(const std::string& what, unsigned long code) {
-  char* text = nullptr;
-  DWORD n = FormatMessageA(
+  wchar_t* text = nullptr;
+  DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string reason;
-  if (n > 0 && text != nullptr) reason.assign(text, n);
+  if (n > 0 && text != nullptr) reason = ToUtf8(std::wstring_view(text, n));
   if (text != nullptr) LocalFree(text);
   while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n' ||
                              reason.back() == ' ' || reason.back() == '.')) {

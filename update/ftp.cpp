@@ -1,14 +1,8 @@
 #include "update/ftp.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <memory>
 #include <mutex>
 
 namespace avendro {
@@ -40,24 +34,16 @@ std::string Folder(const std::string& path) {
 }  // namespace
 
 struct Ftp::Transfer {
-  int fd = -1;
-  int error = 0;  // errno of a failed write
+  ReplacementFile* file = nullptr;
+  Status error;  // of a failed write
 };
 
 struct FtpCallbacks {
   static size_t OnData(char* data, size_t size, size_t count, void* p) {
     auto* transfer = static_cast<Ftp::Transfer*>(p);
     size_t total = size * count;
-    size_t done = 0;
-    while (done < total) {
-      ssize_t n = write(transfer->fd, data + done, total - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        transfer->error = errno;
-        return 0;  // curl ends the transfer with a write error
-      }
-      done += static_cast<size_t>(n);
-    }
+    transfer->error = transfer->file->Append(data, total);
+    if (!transfer->error.ok()) return 0;  // curl ends the transfer with a write error
     return total;
   }
 
@@ -228,46 +214,24 @@ int32_t Ftp::Download(const std::string& remote, const std::string& local) {
     last_error_ = "non connesso";
     return 0;
   }
-  std::string target;
-  Status status = files_.NativePath(local, &target);
+  // The download grows beside the target and replaces it only when
+  // complete.
+  std::unique_ptr<ReplacementFile> file;
+  Status status = files_.BeginReplacement(local, &file);
   if (!status.ok()) {
     last_error_ = status.message();
     return 0;
   }
-  size_t slash = target.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
-  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-
-  // The download grows in a hidden file beside the target and replaces it
-  // only when complete.
-  std::string temp = folder + "/." + name + ".download-XXXXXX";
   Transfer transfer;
-  transfer.fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (transfer.fd < 0) {
-    last_error_ = local + ": " + std::strerror(errno);
-    return 0;
-  }
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(transfer.fd, 0666 & ~mask);
-
+  transfer.file = file.get();
   int code = Perform(folder_ + remote, false, false, &transfer);
-  bool ok = code == CURLE_OK;
-  if (!ok && transfer.error != 0) {
-    last_error_ = local + ": " + std::strerror(transfer.error);
-  } else if (!ok) {
-    last_error_ = remote + ": " + last_error_;
+  if (code != CURLE_OK) {
+    last_error_ = transfer.error.ok() ? remote + ": " + last_error_ : transfer.error.message();
+    return 0;  // `file` takes its temporary file with it
   }
-  if (close(transfer.fd) != 0 && ok) {
-    ok = false;
-    last_error_ = local + ": " + std::strerror(errno);
-  }
-  if (ok && rename(temp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    last_error_ = local + ": " + std::strerror(errno);
-  }
-  if (!ok) {
-    unlink(temp.c_str());
+  status = file->Commit();
+  if (!status.ok()) {
+    last_error_ = status.message();
     return 0;
   }
   return 1;
