@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "app/status_log.h"
 #include "checks/controllo_prog_disk.h"
 #include "tests/test_support.h"
 #include "tests/win32/win32_test_support.h"
@@ -96,6 +97,48 @@ TEST(Win32FileSystem, CreateFolderAndWriteFile) {
   Status missing = files.WriteFile(temp / "assente\\aggiorna.bat", "x");
   EXPECT_FALSE(missing.ok());
   EXPECT_NE(missing.message().find("assente\\aggiorna.bat"), std::string::npos);
+}
+
+// Names travel as UTF-8 both ways: an accented name the program writes is
+// the name on disk, the query answers with the same bytes, and they reach
+// the log and the error messages unchanged.
+TEST(Win32FileSystem, AccentedNamesTravelAsUtf8) {
+  TempFolder temp;
+  Win32FileSystem files;
+  // Made and checked through the wide calls, with no code page in between
+  // (the temporary folder's path is ASCII).
+  const std::wstring wide_folder =
+      std::wstring(temp.path().begin(), temp.path().end()) + L"\\perch\u00E9";
+  const std::wstring wide_exe = wide_folder + L"\\caff\u00E8.exe";
+  if (!CreateDirectoryW(wide_folder.c_str(), nullptr)) {
+    // As under Wine when the Unix locale is not a UTF-8 one (LANG unset, C).
+    DWORD error = GetLastError();
+    GTEST_SKIP() << "the system cannot hold an accented file name (error " << error << ")";
+  }
+  const std::string folder = temp / "perch\xC3\xA9";  // "perché"
+  const std::string exe = "caff\xC3\xA8.exe";         // "caffè.exe"
+  ASSERT_TRUE(files.WriteFile(folder + "\\" + exe, "x").ok());
+  EXPECT_NE(GetFileAttributesW(wide_exe.c_str()), INVALID_FILE_ATTRIBUTES);
+
+  std::string name;
+  ASSERT_TRUE(files.FindEntry(folder + "\\" + exe, kMaskNormal, &name).ok());
+  EXPECT_EQ(name, exe);
+  StatusLog log;
+  EXPECT_EQ(log.Append(name), "- " + exe);
+  ASSERT_TRUE(files.FindEntry(folder, kMaskDirectory, &name).ok());
+  EXPECT_EQ(name, "perch\xC3\xA9");
+  // The Latin-1 bytes of the same name are not UTF-8: refused, not guessed at.
+  EXPECT_FALSE(files.FindEntry(folder + "\\caff\xE8.exe", kMaskNormal, &name).ok());
+  EXPECT_EQ(name, "");
+
+  const std::string missing = temp / "gi\xC3\xB9\\drubel";  // "giù"
+  Status error = files.CreateFolder(missing);
+  EXPECT_FALSE(error.ok());
+  EXPECT_NE(error.message().find(missing + ": "), std::string::npos) << error.message();
+
+  // TempFolder removes what it holds through the ANSI calls.
+  DeleteFileW(wide_exe.c_str());
+  RemoveDirectoryW(wide_folder.c_str());
 }
 
 TEST(Win32FileSystem, CurrentDriveIsTheLetterOfTheCurrentFolder) {
