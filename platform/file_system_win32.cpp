@@ -27,6 +27,17 @@ std::string DriveRoot(const std::string& path) {
   return path.substr(0, 2) + "\\";
 }
 
+// Whether a folder above `path` exists as a file: then nothing can be
+// below it, though the system may call the path invalid rather than absent.
+bool FileStandsAbove(const std::wstring& path) {
+  for (size_t end = path.find_last_of(L"\\/"); end != std::wstring::npos && end > 0;
+       end = path.find_last_of(L"\\/", end - 1)) {
+    DWORD attributes = GetFileAttributesW(path.substr(0, end).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  return false;
+}
+
 }  // namespace
 
 Status Win32FileSystem::CurrentDrive(char* letter) {
@@ -55,10 +66,11 @@ Status Win32FileSystem::FindEntry(const std::string& path, int mask, std::string
   HANDLE find = FindFirstFileW(wide.c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
-        error != ERROR_NO_MORE_FILES) {
-      return Win32Error(path, error);
-    }
+    bool absent =
+        error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_NO_MORE_FILES ||
+        ((error == ERROR_INVALID_NAME || error == ERROR_DIRECTORY) && FileStandsAbove(wide));
+    if (!absent) return Win32Error(path, error);
     // Nothing there, unless the drive itself is missing.
     std::wstring root;
     if (ToUtf16(DriveRoot(path), &root).ok() && !root.empty() &&

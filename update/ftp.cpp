@@ -36,6 +36,10 @@ std::string Folder(const std::string& path) {
 struct Ftp::Transfer {
   ReplacementFile* file = nullptr;
   Status error;  // of a failed write
+  // When the last bytes arrived (or the request began): curl's own speed
+  // limit averages over several seconds and so ends a stalled transfer late.
+  std::chrono::steady_clock::time_point last_data = std::chrono::steady_clock::now();
+  bool stalled = false;
 };
 
 struct FtpCallbacks {
@@ -44,11 +48,19 @@ struct FtpCallbacks {
     size_t total = size * count;
     transfer->error = transfer->file->Append(data, total);
     if (!transfer->error.ok()) return 0;  // curl ends the transfer with a write error
+    transfer->last_data = std::chrono::steady_clock::now();
     return total;
   }
 
   static int OnProgress(void* p, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    static_cast<Ftp*>(p)->Tick();
+    auto* ftp = static_cast<Ftp*>(p);
+    ftp->Tick();
+    Ftp::Transfer* transfer = ftp->transfer_;
+    if (transfer != nullptr &&
+        std::chrono::steady_clock::now() - transfer->last_data >= ftp->stall_limit_) {
+      transfer->stalled = true;
+      return 1;  // curl ends the transfer
+    }
     return 0;
   }
 };
@@ -147,6 +159,8 @@ int Ftp::Perform(const std::string& path, bool fresh, bool close_after, Transfer
   curl_easy_setopt(c, CURLOPT_WRITEDATA, transfer);
   char message[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
+  transfer_ = transfer;
+  if (transfer != nullptr) transfer->last_data = std::chrono::steady_clock::now();
 
   // Driven step by step so that the window repaints also while the server
   // is silent.
@@ -166,7 +180,10 @@ int Ftp::Perform(const std::string& path, bool fresh, bool close_after, Transfer
     curl_multi_remove_handle(multi, c);
   }
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
-  if (code != CURLE_OK) {
+  transfer_ = nullptr;
+  if (transfer != nullptr && transfer->stalled) {
+    last_error_ = "nessun dato dal server per " + std::to_string(stall_limit_.count()) + " s";
+  } else if (code != CURLE_OK) {
     last_error_ = std::string(curl_easy_strerror(code));
     if (message[0] != '\0') last_error_ += std::string(" (") + message + ")";
   }

@@ -83,6 +83,7 @@ class Ftp {
   std::chrono::seconds connect_limit_ = kConnectLimit;
   std::chrono::seconds stall_limit_ = kStallLimit;
   std::string last_error_;
+  Transfer* transfer_ = nullptr;  // the download under way, if any
 };
 
 }  // namespace avendro
