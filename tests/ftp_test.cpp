@@ -32,7 +32,8 @@ std::vector<std::string> Others(const fs::path& folder, const std::string& keep)
 }
 
 struct Session {
-  explicit Session(const TestFtpServer::Faults& faults = {}) : server(faults), files(t.Drives()) {
+  explicit Session(const TestFtpServer::Faults& faults = {})
+      : server(faults), files(testing::SystemFileSystem(t)) {
     ftp.SetTimeLimits(3s, 2s);
     ftp.SetHost(server.host());
     ftp.SetAccount(TestFtpServer::kUser);
@@ -44,8 +45,8 @@ struct Session {
   }
   TempPrefix t;
   TestFtpServer server;
-  PosixFileSystem files;
-  Ftp ftp{files};
+  std::unique_ptr<FileSystem> files;
+  Ftp ftp{*files};
 };
 
 TEST(Ftp, DownloadFollowsWindowsPathRulesAndReplacesTheOldFile) {

@@ -8,7 +8,7 @@ namespace avendro {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::FakeWine;
+using testing::FakeStarter;
 using testing::LogOf;
 using testing::ReadFile;
 using testing::RunBench;
@@ -31,7 +31,7 @@ struct Install : RunBench {
 
 TEST(Installa, SlotZeroAlone) {
   Install i;
-  FakeWine wine(i.prefix);
+  FakeStarter starter(i.prefix);
   i.prefix.Put('d', "drubel/aggiorna.bat", std::string(300, 'x'));
   i.window.boxes[0] = 1;
   i.window.boxes[1] = 1;  // other slots are ignored
@@ -43,7 +43,8 @@ TEST(Installa, SlotZeroAlone) {
   EXPECT_EQ(ReadFile(i.D("drubel/varnok_inst.rar")), "varnok installer");
   EXPECT_EQ(ReadFile(i.D("drubel/aggiorna.bat")),
             "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\drubel\\varnok_inst.rar\r\nsetup.exe\r\n");
-  EXPECT_EQ(wine.Calls(1), (std::vector<std::string>{"start /wait /max d:\\drubel\\aggiorna.bat"}));
+  EXPECT_EQ(starter.Calls(1),
+            (std::vector<std::string>{"start /wait /max d:\\drubel\\aggiorna.bat"}));
   EXPECT_EQ(i.window.questions.at(0).title, "Aggiornamento software");
   EXPECT_TRUE(i.window.questions.at(0).no_default);
   EXPECT_EQ(i.window.pointers, (std::vector<Pointer>{H, H, H, H, A}));
@@ -53,14 +54,14 @@ TEST(Installa, SlotZeroAlone) {
 
 TEST(Installa, BothSlotsRewriteTheOneScript) {
   Install i;
-  FakeWine wine(i.prefix);
+  FakeStarter starter(i.prefix);
   i.window.boxes[0] = i.window.boxes[4] = 1;
   i.remote.Installa();
   EXPECT_EQ(i.window.lines.size(), kOpening.size() + 4);
   EXPECT_EQ(ReadFile(i.D("drubel/tamrel_inst.rar")), "tamrel installer");
   EXPECT_EQ(ReadFile(i.D("drubel/aggiorna.bat")),
             "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\drubel\\tamrel_inst.rar\r\nsetup.exe\r\n");
-  EXPECT_EQ(wine.Calls(2).size(), 2u);
+  EXPECT_EQ(starter.Calls(2).size(), 2u);
 }
 
 TEST(Installa, FailedDownloadOfSlotZeroEndsBeforeSlotFour) {

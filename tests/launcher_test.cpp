@@ -4,14 +4,15 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/launcher_posix.h"
 #include "tests/update_fixture.h"
 
 namespace avendro {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeWine;
-using testing::NoWine;
+using testing::FakeStarter;
+using testing::NoStarter;
 using testing::TempPrefix;
 
 bool EndsWithin(Launcher& launcher, uint64_t task, std::chrono::milliseconds limit) {
@@ -25,8 +26,8 @@ bool EndsWithin(Launcher& launcher, uint64_t task, std::chrono::milliseconds lim
 
 TEST(Launcher, StartsThroughWineWithTheWindowStyleAndDoesNotWait) {
   TempPrefix t;
-  FakeWine wine(t);
-  wine.Hold(0.6);
+  FakeStarter starter(t);
+  starter.Hold(0.6);
   PosixLauncher launcher;
 
   uint64_t script = 0, installer = 0;
@@ -44,14 +45,14 @@ TEST(Launcher, StartsThroughWineWithTheWindowStyleAndDoesNotWait) {
   EXPECT_TRUE(EndsWithin(launcher, installer, 5s));
   EXPECT_FALSE(launcher.Running(script));  // and stays ended once reaped
   // Two processes side by side: their lines come in any order.
-  auto calls = wine.Calls(2);
+  auto calls = starter.Calls(2);
   std::sort(calls.begin(), calls.end());
   EXPECT_EQ(calls, (std::vector<std::string>{"start /wait /max d:\\dunmar\\aggiorna.bat",
                                              "start /wait /min d:\\drubel\\wrar361it.exe"}));
 }
 
 TEST(Launcher, MissingWineIsAnErrorThatSaysSo) {
-  NoWine no_wine;
+  NoStarter no_starter;
   PosixLauncher launcher;
   uint64_t task = 0;
   Status status = launcher.Start("d:\\vemo\\aggiorna.bat", WindowStyle::kMaximizedFocus, &task);

@@ -5,13 +5,10 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
-#include <cstdlib>
 #include <functional>
 #include <utility>
 
 #include "app/main_window.h"
-#include "platform/file_system_posix.h"
-#include "platform/launcher_posix.h"
 #include "tests/update_fixture.h"
 #include "update/ftp.h"
 
@@ -64,7 +61,7 @@ class Operator {
 };
 
 struct Window {
-  Window() : files(t.Drives()), window(platform) {
+  Window() : window(platform) {
     window.Load(QStringLiteral("d: [LAVORO]"));
     window.UseFtp(ftp);
   }
@@ -79,12 +76,12 @@ struct Window {
     return text.size() > startup.size() + 2 ? text.substr(startup.size() + 2) : "";
   }
   TempPrefix t;
-  PosixFileSystem files;
+  std::unique_ptr<FileSystem> files = testing::SystemFileSystem(t);
   testing::UnusedProcesses processes;
-  PosixLauncher launcher;
+  std::unique_ptr<Launcher> launcher = testing::SystemLauncher();
   testing::NoDetails details;
-  Platform platform{files, processes, launcher, details};
-  Ftp ftp{files};
+  Platform platform{*files, processes, *launcher, details};
+  Ftp ftp{*files};
   AggSoftware window;
 };
 
@@ -149,7 +146,7 @@ TEST(MessageBoxes, ClosingTheWindowDuringARunTakesEffectAtItsEnd) {
 
 int main(int argc, char** argv) {
   // Test discovery runs this program too, without a display.
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -3,6 +3,7 @@
 #include <array>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,15 @@
 
 namespace avendro::testing {
 
-// A Wine-style prefix in a fresh temporary folder, removed afterwards:
+// The drives c and d of a test, empty at the start and cleaned up at the end.
+// POSIX: a Wine-style prefix in a fresh temporary folder, removed afterwards:
 // <root>/prefix/dosdevices/c: -> <root>/drive_c, d: -> <root>/drive_d.
+// Windows: the real drives. d: must be a scratch drive that the test runner
+// made and named in AVENDRO_TEST_DRIVE=d (tools/test-windows: a dosdevices
+// link to an empty folder); its whole content is removed when the object is
+// made and when it is destroyed, so tests that use one run one at a time.
+// c: is the system drive: only the entries that the test added at its root
+// are removed, and Put never writes below an entry that was there before.
 class TempPrefix {
  public:
   TempPrefix();
@@ -23,18 +31,59 @@ class TempPrefix {
   TempPrefix(const TempPrefix&) = delete;
   TempPrefix& operator=(const TempPrefix&) = delete;
 
+  // A fresh folder outside the drives c and d, removed afterwards.
   const std::filesystem::path& root() const { return root_; }
-  std::filesystem::path prefix() const { return root_ / "prefix"; }
-  // The folder of a drive letter ("c" or "d"), created on demand.
+  // The folder of a drive letter ("c" or "d"), created on demand (POSIX).
   std::filesystem::path Drive(char letter) const;
-  DriveMap Drives() const;
 
   // Writes a file below a drive: Put('d', "drubel/rar.exe", "...").
   std::filesystem::path Put(char drive, const std::string& relative,
                             const std::string& bytes = "x") const;
 
+  // Makes an entry at `relative` below a drive that the directory-entry
+  // query does not see but that holds the name, so that no folder can be
+  // created there: a link to nowhere (POSIX), a hidden folder (Windows).
+  void PutUnseen(char drive, const std::string& relative) const;
+
+  // POSIX builds only: the Wine prefix and its drive map.
+  std::filesystem::path prefix() const;
+  DriveMap Drives() const;
+
  private:
   std::filesystem::path root_;
+  std::vector<std::string> system_drive_before_;  // Windows: names at the root of c:
+};
+
+// A fresh folder below the system's temporary folder, named <stem><number>.
+std::filesystem::path FreshFolder(const std::string& stem);
+
+// Whether the tests run as Windows programs. Only for the few faults that
+// nothing but POSIX means can make; everything else runs on both.
+bool OnWindows();
+
+// The system's own services: PosixFileSystem over the prefix's drive map,
+// Win32FileSystem over the real drives; PosixLauncher (through wine on the
+// PATH) or Win32Launcher (CreateProcess, scripts through %ComSpec%).
+// PosixProcessTable (/proc) or Win32ProcessTable; PosixFileDetails (stat)
+// or Win32FileDetails (the shell object).
+std::unique_ptr<FileSystem> SystemFileSystem(const TempPrefix& prefix);
+std::unique_ptr<Launcher> SystemLauncher();
+std::unique_ptr<ProcessTable> SystemProcessTable();
+std::unique_ptr<FileDetailsSource> SystemFileDetails(FileSystem& files);
+
+// Lets the program's own services (MakePlatformServices) find the drives of
+// `prefix` for the life of the object. POSIX: WINEPREFIX names its prefix.
+// Windows: they are the machine's drives anyway.
+class ProgramDrives {
+ public:
+  explicit ProgramDrives(const TempPrefix& prefix);
+  ~ProgramDrives();
+  ProgramDrives(const ProgramDrives&) = delete;
+  ProgramDrives& operator=(const ProgramDrives&) = delete;
+
+ private:
+  std::string old_value_;
+  bool had_value_ = false;
 };
 
 // Reads a whole file, "" when it is missing.

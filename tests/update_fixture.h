@@ -1,14 +1,12 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/file_system_posix.h"
-#include "platform/launcher_posix.h"
 #include "platform/platform.h"
 #include "tests/test_support.h"
 #include "update/ftp.h"
@@ -26,7 +24,10 @@ struct ServerFaults {
 
 // tools/ftp_server.py on 127.0.0.1 and a free port, serving a temporary home
 // that holds <site>/download and <site>/download/utility. Stopped and
-// removed by the destructor.
+// removed by the destructor. Under Wine a Windows test cannot start Linux's
+// python, so it asks tools/ftp_server_spawner.py (its port in
+// AVENDRO_FTP_SPAWNER, from the test runner) to start the server, which
+// stops when the connection to the spawner ends.
 class TestFtpServer {
  public:
   using Faults = ServerFaults;
@@ -54,50 +55,67 @@ class TestFtpServer {
   std::filesystem::path Put(const std::string& relative, const std::string& bytes) const;
 
  private:
+  // The options of tools/ftp_server.py, with the home folder and log file
+  // given as the server sees them.
+  static std::vector<std::string> Options(const Faults& faults, const std::string& home,
+                                          const std::string& log);
+
   std::filesystem::path home_;
-  pid_t pid_ = -1;
   int port_ = 0;
+  intptr_t server_ = -1;  // POSIX: the server's process; Windows: the spawner's socket
 };
 
-// A recording "wine" first on the PATH for the life of the object. Each call
-// appends one line to the record, its arguments joined by blanks, and one
-// line "END <path>" when it ends. With Hold(seconds) every call stays alive
-// that long and, when its script file changed meanwhile, adds a line
-// "CHANGED <path>" before its end. The drive letters c and d are mapped to
-// the folders of the prefix.
-class FakeWine {
+// Records what the system's launcher starts, for the life of the object.
+// Each start appends one line to the record, "start /wait /max <path>" or
+// "start /wait /min <path>" after the window style, and one line
+// "END <path>" when the started task ends. With Hold(seconds) every task
+// stays alive that long and, when the file at its path changed meanwhile,
+// adds a line "CHANGED <path>" before its end.
+// POSIX: a recording "wine" first on the PATH; the drive letters c and d are
+// mapped to the folders of the prefix. Windows: a recording program as
+// %ComSpec%, which runs the scripts; started as an installer (Installer()
+// gives its bytes) it records itself.
+class FakeStarter {
  public:
-  explicit FakeWine(const TempPrefix& prefix);
-  ~FakeWine();
-  FakeWine(const FakeWine&) = delete;
-  FakeWine& operator=(const FakeWine&) = delete;
+  explicit FakeStarter(const TempPrefix& prefix);
+  ~FakeStarter();
+  FakeStarter(const FakeStarter&) = delete;
+  FakeStarter& operator=(const FakeStarter&) = delete;
 
   void Hold(double seconds);
 
-  // The lines of the record once `ended` calls have ended (waiting up to
+  // The lines of the record once `ended` tasks have ended (waiting up to
   // ten seconds for them).
   std::vector<std::string> Lines(size_t ended) const;
   // The same without the END lines.
   std::vector<std::string> Calls(size_t ended) const;
 
+  // The bytes of an installer whose start gets recorded.
+  std::string Installer() const;
+
  private:
   std::filesystem::path folder_;
-  std::string old_path_;
+  std::string old_value_;  // of the PATH (POSIX) or of ComSpec (Windows)
+  bool had_value_ = false;
 };
 
-// A PATH without any wine for the life of the object.
-class NoWine {
+// Starting a script fails for the life of the object: POSIX, a PATH without
+// any wine; Windows, a %ComSpec% that names no program.
+class NoStarter {
  public:
-  NoWine();
-  ~NoWine();
+  NoStarter();
+  ~NoStarter();
+  NoStarter(const NoStarter&) = delete;
+  NoStarter& operator=(const NoStarter&) = delete;
 
  private:
   std::filesystem::path folder_;
-  std::string old_path_;
+  std::string old_value_;
+  bool had_value_ = false;
 };
 
-// Everything a run needs: a prefix with work drive d, the real file system
-// and launcher, a recording window and a server. Short time limits.
+// Everything a run needs: a prefix with work drive d, the system's file
+// system and launcher, a recording window and a server. Short time limits.
 struct RunBench {
   explicit RunBench(const TestFtpServer::Faults& faults = {});
 
@@ -107,14 +125,14 @@ struct RunBench {
 
   TempPrefix prefix;
   TestFtpServer server;
-  PosixFileSystem files;
+  std::unique_ptr<FileSystem> files = SystemFileSystem(prefix);
   UnusedProcesses processes;
-  PosixLauncher launcher;
+  std::unique_ptr<Launcher> launcher = SystemLauncher();
   NoDetails details;
-  Platform platform{files, processes, launcher, details};
+  Platform platform{*files, processes, *launcher, details};
   RecordingWindow window;
   Modu1 modu1;
-  Ftp ftp{files};
+  Ftp ftp{*files};
   RemoteUpdate remote;
 };
 

@@ -13,9 +13,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::ClosingLines;
-using testing::FakeWine;
+using testing::FakeStarter;
 using testing::LogOf;
-using testing::NoWine;
+using testing::NoStarter;
 using testing::ReadFile;
 using testing::RunBench;
 using testing::TestFtpServer;
@@ -36,6 +36,21 @@ std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> pa
   return all;
 }
 
+// Why the system's file system cannot write `path` now.
+std::string WriteFailure(FileSystem& files, const std::string& path) {
+  Status status = files.WriteFile(path, "");
+  EXPECT_FALSE(status.ok()) << path << " was written";
+  return status.message();
+}
+
+// Why the system's launcher cannot start `path` now.
+std::string StartFailure(Launcher& launcher, const std::string& path) {
+  uint64_t task = 0;
+  Status status = launcher.Start(path, WindowStyle::kMinimizedFocus, &task);
+  EXPECT_FALSE(status.ok()) << path << " was started";
+  return status.message();
+}
+
 const std::vector<std::string> kRarOk = {"Verifica esistenza Winrar",
                                          "Controllo Winrar sul Disco...OK"};
 const std::vector<std::string> kConnected = {"Collegamento al sito ZEFIRANO",
@@ -53,7 +68,7 @@ struct Update : RunBench {
 
 TEST(Aggiorna, SeveralSlotsEndToEnd) {
   Update u;
-  FakeWine wine(u.prefix);
+  FakeStarter starter(u.prefix);
   for (const char* name : {"varnok.rar", "fr.rar", "tamrel.rar", "dunmar.rar", "zal.rar"}) {
     u.server.Put(name, std::string("archive ") + name);
   }
@@ -93,13 +108,13 @@ TEST(Aggiorna, SeveralSlotsEndToEnd) {
 
   // One started script per download; slot 4 replaced slot 0's script in
   // the shared folder.
-  EXPECT_EQ(Sorted(wine.Calls(5)), Sorted({
-                                       "start /wait /max d:\\programmi\\varnok\\aggiorna.bat",
-                                       "start /wait /max d:\\drubel\\aggiorna.bat",
-                                       "start /wait /max d:\\programmi\\varnok\\aggiorna.bat",
-                                       "start /wait /max d:\\dunmar\\aggiorna.bat",
-                                       "start /wait /max d:\\zal\\aggiorna.bat",
-                                   }));
+  EXPECT_EQ(Sorted(starter.Calls(5)), Sorted({
+                                          "start /wait /max d:\\programmi\\varnok\\aggiorna.bat",
+                                          "start /wait /max d:\\drubel\\aggiorna.bat",
+                                          "start /wait /max d:\\programmi\\varnok\\aggiorna.bat",
+                                          "start /wait /max d:\\dunmar\\aggiorna.bat",
+                                          "start /wait /max d:\\zal\\aggiorna.bat",
+                                      }));
   EXPECT_EQ(ReadFile(u.D("drubel/aggiorna.bat")),
             "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\drubel\\fr.rar\r\n");
   EXPECT_EQ(ReadFile(u.D("programmi/varnok/aggiorna.bat")),
@@ -117,7 +132,7 @@ TEST(Aggiorna, SeveralSlotsEndToEnd) {
 
 TEST(Aggiorna, SlotZeroScriptReplacesALongerOneAndCopiesToDriveC) {
   Update u;
-  FakeWine wine(u.prefix);
+  FakeStarter starter(u.prefix);
   u.server.Put("varnok.rar", "v");
   u.prefix.Put('d', "programmi/varnok/aggiorna.bat", std::string(500, 'x'));
   u.window.boxes[0] = 1;
@@ -192,7 +207,7 @@ TEST(Aggiorna, RefusedLoginAndMissingDownloadFolder) {
 
 TEST(Aggiorna, FailedDownloadEndsTheRunAfterEarlierSlotsAreDone) {
   Update u;
-  FakeWine wine(u.prefix);
+  FakeStarter starter(u.prefix);
   u.server.Put("Drubel2.rar", "drubel2");
   u.server.Put("vemo.rar", "vemo");  // dunmar.rar is missing
   for (int slot : {1, 5, 9}) u.window.boxes[static_cast<size_t>(slot)] = 1;
@@ -205,7 +220,8 @@ TEST(Aggiorna, FailedDownloadEndsTheRunAfterEarlierSlotsAreDone) {
                          "Impossibile scaricare il programma. Riprovare più tardi"},
                         ClosingLines()})));
   EXPECT_EQ(u.window.boxes_read, (std::vector<int>{0, 1, 2, 3, 4, 5}));
-  EXPECT_EQ(wine.Calls(1), (std::vector<std::string>{"start /wait /max d:\\drubel\\aggiorna.bat"}));
+  EXPECT_EQ(starter.Calls(1),
+            (std::vector<std::string>{"start /wait /max d:\\drubel\\aggiorna.bat"}));
   EXPECT_EQ(ReadFile(u.D("drubel/Drubel2.rar")), "drubel2");
   EXPECT_FALSE(fs::exists(u.D("vemo/vemo.rar")));
   EXPECT_EQ(u.window.pointers, (std::vector<Pointer>{H, H, H, H, A}));  // no step 9
@@ -216,7 +232,7 @@ TEST(Aggiorna, StalledTransferEndsInTheFailureLineWithinTheLimit) {
   TestFtpServer::Faults faults;
   faults.stalled = {"vemo.rar"};
   Update u(faults);
-  FakeWine wine(u.prefix);
+  FakeStarter starter(u.prefix);
   u.server.Put("vemo.rar", std::string(1 << 20, 'v'));
   u.prefix.Put('d', "vemo/vemo.rar", "earlier");
   u.window.boxes[9] = 1;
@@ -228,28 +244,28 @@ TEST(Aggiorna, StalledTransferEndsInTheFailureLineWithinTheLimit) {
   EXPECT_GT(u.window.keep_alive_calls, 10);
   EXPECT_EQ(ReadFile(u.D("vemo/vemo.rar")), "earlier");
   EXPECT_EQ(std::distance(fs::directory_iterator(u.D("vemo")), fs::directory_iterator()), 1);
-  EXPECT_TRUE(wine.Calls(0).empty());
+  EXPECT_TRUE(starter.Calls(0).empty());
 }
 
 TEST(Aggiorna, ScriptThatCannotBeWrittenOrStartedEndsTheRun) {
   Update u;
-  FakeWine wine(u.prefix);
+  FakeStarter starter(u.prefix);
   fs::remove_all(u.D("programmi"));  // nothing creates d:\programmi\varnok
   u.server.Put("varnok.rar", "v");
   u.server.Put("Drubel2.rar", "d");
   u.window.boxes[0] = u.window.boxes[1] = 1;
   u.remote.Aggiorna();
+  const std::string script = "d:\\programmi\\varnok\\aggiorna.bat";
   EXPECT_EQ(u.window.log.text(),
             LogOf(Join({kRarOk,
                         kConnected,
                         {"Inizio download programma ", "Il programma è stato scaricato ",
-                         "Impossibile scrivere lo script d:\\programmi\\varnok\\aggiorna.bat: "
-                         "No such file or directory"},
+                         "Impossibile scrivere lo script " + WriteFailure(*u.files, script)},
                         ClosingLines()})));
   EXPECT_FALSE(fs::exists(u.D("drubel/Drubel2.rar")));  // later slots not attempted
 
   Update v;
-  NoWine no_wine;
+  NoStarter no_starter;
   v.server.Put("dunmar.rar", "d");
   v.server.Put("vemo.rar", "v");
   v.window.boxes[5] = v.window.boxes[9] = 1;
@@ -259,16 +275,16 @@ TEST(Aggiorna, ScriptThatCannotBeWrittenOrStartedEndsTheRun) {
                         kConnected,
                         {"Inizio download programma ",
                          "Il programma  d:\\dunmar\\dunmar.rar   è stato scaricato ",
-                         "Impossibile avviare lo script d:\\dunmar\\aggiorna.bat: "
-                         "wine non trovato nel PATH"},
+                         "Impossibile avviare lo script " +
+                             StartFailure(*v.launcher, "d:\\dunmar\\aggiorna.bat")},
                         ClosingLines()})));
   EXPECT_FALSE(fs::exists(v.D("vemo/vemo.rar")));
 }
 
 TEST(Aggiorna, SharedScriptIsRewrittenOnlyAfterTheEarlierOneEnded) {
   Update u;
-  FakeWine wine(u.prefix);
-  wine.Hold(0.7);
+  FakeStarter starter(u.prefix);
+  starter.Hold(0.7);
   for (const char* name : {"dunmar.rar", "Pellwick.rar", "Rostiva.rar"}) u.server.Put(name, name);
   for (int slot : {5, 6, 7}) u.window.boxes[static_cast<size_t>(slot)] = 1;
   auto start = std::chrono::steady_clock::now();
@@ -278,7 +294,7 @@ TEST(Aggiorna, SharedScriptIsRewrittenOnlyAfterTheEarlierOneEnded) {
 
   const std::string bat = "d:\\dunmar\\aggiorna.bat";
   const std::string run = "start /wait /max " + bat;
-  EXPECT_EQ(wine.Lines(3),
+  EXPECT_EQ(starter.Lines(3),
             (std::vector<std::string>{run, "END " + bat, run, "END " + bat, run, "END " + bat}));
   EXPECT_EQ(ReadFile(u.D("dunmar/aggiorna.bat")),
             "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\dunmar\\Rostiva.rar \r\n");
@@ -287,8 +303,8 @@ TEST(Aggiorna, SharedScriptIsRewrittenOnlyAfterTheEarlierOneEnded) {
 
 TEST(Aggiorna, ScriptStillRunningAfterTheLimitEndsTheRun) {
   Update u;
-  FakeWine wine(u.prefix);
-  wine.Hold(3);
+  FakeStarter starter(u.prefix);
+  starter.Hold(3);
   u.remote.SetScriptWaitLimit(1s);
   for (const char* name : {"Drubel2.rar", "fr.rar"}) u.server.Put(name, name);
   u.window.boxes[1] = u.window.boxes[2] = 1;
@@ -298,8 +314,8 @@ TEST(Aggiorna, ScriptStillRunningAfterTheLimitEndsTheRun) {
             "secondi: impossibile riscriverlo");
   EXPECT_EQ(ReadFile(u.D("drubel/aggiorna.bat")),
             "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\drubel\\Drubel2.rar\r\n");
-  EXPECT_EQ(wine.Lines(1), (std::vector<std::string>{"start /wait /max d:\\drubel\\aggiorna.bat",
-                                                     "END d:\\drubel\\aggiorna.bat"}));
+  EXPECT_EQ(starter.Lines(1), (std::vector<std::string>{"start /wait /max d:\\drubel\\aggiorna.bat",
+                                                        "END d:\\drubel\\aggiorna.bat"}));
 }
 
 // The RAR tool is missing and the operator accepts its installation.
@@ -313,7 +329,8 @@ struct Bootstrap : Update {
 
 TEST(Bootstrap, AcceptedInstallerIsDownloadedAndStartedThenTheRunConnectsAgain) {
   Bootstrap b;
-  FakeWine wine(b.prefix);
+  FakeStarter starter(b.prefix);
+  b.server.Put("utility/wrar361it.exe", starter.Installer());
   b.prefix.Put('d', "drubel/wrar361it.exe", "an older installer");
   b.server.Put("vemo.rar", "vemo");
   b.window.boxes[9] = 1;
@@ -327,10 +344,10 @@ TEST(Bootstrap, AcceptedInstallerIsDownloadedAndStartedThenTheRunConnectsAgain) 
                         {"Inizio download programma ",
                          "Il programma  d:\\vemo\\vemo.rar   è stato scaricato "},
                         ClosingLines()})));
-  EXPECT_EQ(ReadFile(b.D("drubel/wrar361it.exe")), "rar installer");
+  EXPECT_EQ(ReadFile(b.D("drubel/wrar361it.exe")), starter.Installer());
   EXPECT_EQ(b.server.Count("logged in"), 2);
-  EXPECT_EQ(Sorted(wine.Calls(2)), Sorted({"start /wait /min d:\\drubel\\wrar361it.exe",
-                                           "start /wait /max d:\\vemo\\aggiorna.bat"}));
+  EXPECT_EQ(Sorted(starter.Calls(2)), Sorted({"start /wait /min d:\\drubel\\wrar361it.exe",
+                                              "start /wait /max d:\\vemo\\aggiorna.bat"}));
   // Bootstrap: H H; the run: H (step 1), then H, H, H, A, A.
   EXPECT_EQ(b.window.pointers, (std::vector<Pointer>{H, H, H, H, H, H, A, A}));
 }
@@ -361,15 +378,17 @@ TEST(Bootstrap, EachFailureIsLoggedAndTheRunGoesOn) {
                           rest})));
   }
   {
-    Bootstrap b;  // no wine: the installer cannot be started
-    NoWine no_wine;
+    // The installer cannot be started: no wine (POSIX), no program in the
+    // downloaded file (Windows).
+    Bootstrap b;
+    NoStarter no_starter;
     b.remote.Aggiorna();
     EXPECT_EQ(b.window.log.text(),
               LogOf(Join({opening,
                           kConnected,
                           {"Inizio download programma ", "Il programma è stato scaricato ",
-                           "Impossibile avviare il programma di installazione "
-                           "d:\\drubel\\wrar361it.exe: wine non trovato nel PATH"},
+                           "Impossibile avviare il programma di installazione " +
+                               StartFailure(*b.launcher, "d:\\drubel\\wrar361it.exe")},
                           rest})));
   }
   {

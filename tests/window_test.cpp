@@ -16,10 +16,6 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
-#include "platform/file_details_posix.h"
-#include "platform/file_system_posix.h"
-#include "platform/launcher_posix.h"
-#include "platform/processes_posix.h"
 #include "tests/test_support.h"
 
 namespace avendro {
@@ -31,7 +27,11 @@ using testing::TempPrefix;
 // The window over a temporary prefix with a few programs on drive D.
 class WindowTest : public ::testing::Test {
  protected:
-  WindowTest() : files_(prefix_.Drives()), details_(files_) {
+  WindowTest()
+      : files_(testing::SystemFileSystem(prefix_)),
+        processes_(testing::SystemProcessTable()),
+        launcher_(testing::SystemLauncher()),
+        details_(testing::SystemFileDetails(*files_)) {
     prefix_.Put('d', "programmi/varnok/varnok.exe");
     prefix_.Put('d', "dunmar/rostiva.exe");
     window_ = std::make_unique<AggSoftware>(platform_);
@@ -48,11 +48,11 @@ class WindowTest : public ::testing::Test {
   QCheckBox* Box(int slot) { return Find<QCheckBox>(QStringLiteral("aa1_%1").arg(slot)); }
 
   TempPrefix prefix_;
-  PosixFileSystem files_;
-  PosixProcessTable processes_;
-  PosixLauncher launcher_;
-  PosixFileDetails details_;
-  Platform platform_{files_, processes_, launcher_, details_};
+  std::unique_ptr<FileSystem> files_;
+  std::unique_ptr<ProcessTable> processes_;
+  std::unique_ptr<Launcher> launcher_;
+  std::unique_ptr<FileDetailsSource> details_;
+  Platform platform_{*files_, *processes_, *launcher_, *details_};
   std::unique_ptr<AggSoftware> window_;
 };
 
@@ -216,25 +216,26 @@ TEST_F(WindowTest, BusyLabelAndPointer) {
 }
 
 TEST(Application, MissingPrefixIsNamedAndNothingIsCreated) {
+  if (testing::OnWindows()) GTEST_SKIP() << "Windows has no Wine prefix to miss";
   TempPrefix t;
   fs::path missing = t.root() / "no-wine";
-  setenv("WINEPREFIX", missing.c_str(), 1);
+  qputenv("WINEPREFIX", QByteArray::fromStdString(missing.string()));
   Application app;
   Status s = app.Open();
-  unsetenv("WINEPREFIX");
+  qunsetenv("WINEPREFIX");
   ASSERT_FALSE(s.ok());
   EXPECT_NE(s.message().find(missing.string()), std::string::npos);
   EXPECT_FALSE(fs::exists(missing));
 }
 
 TEST(Application, CurrentDirectoryOutsideEveryDrive) {
+  if (testing::OnWindows()) GTEST_SKIP() << "every folder of Windows is on a drive";
   TempPrefix t;
+  testing::ProgramDrives drives(t);
   fs::path saved = fs::current_path();
   fs::current_path(t.root());
-  setenv("WINEPREFIX", t.prefix().c_str(), 1);
   Application app;
   Status s = app.Open();
-  unsetenv("WINEPREFIX");
   fs::current_path(saved);
   ASSERT_FALSE(s.ok());
   EXPECT_NE(s.message().find(t.root().string()), std::string::npos);
@@ -246,10 +247,9 @@ TEST(Application, OpensOnTheDriveOfTheCurrentDirectory) {
   fs::path saved = fs::current_path();
   fs::create_directories(t.Drive('d') / "negozio");
   fs::current_path(t.Drive('d') / "negozio");
-  setenv("WINEPREFIX", t.prefix().c_str(), 1);
+  testing::ProgramDrives drives(t);
   Application app;
   Status s = app.Open();
-  unsetenv("WINEPREFIX");
   fs::current_path(saved);
   ASSERT_TRUE(s.ok()) << s.message();
   EXPECT_EQ(app.window().modu1().LetteraUnita, 'd');
