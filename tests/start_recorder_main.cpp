@@ -9,20 +9,12 @@
 // "END <path>". Linked statically, so that a copy runs wherever it lies.
 #include <windows.h>
 
+#include "platform/utf16_win32.h"
+
 #include <cstdlib>
 #include <string>
 
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
 
 std::string ReadAll(const std::wstring& path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
@@ -76,7 +68,7 @@ int main() {
   const std::string hold = ReadAll(std::wstring(folder, n) + L"\\hold");
 
   const std::wstring path = StartedPath(GetCommandLineW());
-  const std::string shown = Utf8(path);
+  const std::string shown = avendro::ToUtf8(path);
   STARTUPINFOW startup;
   GetStartupInfoW(&startup);
   std::string style = "/default";

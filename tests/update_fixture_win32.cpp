@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/utf16_win32.h"
 #include "tests/update_fixture.h"
 
 namespace avendro::testing {
@@ -14,35 +15,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
 // The value of an environment variable of this process; false when unset.
 bool Variable(const wchar_t* name, std::string* value) {
   std::wstring buf(32767, L'\0');
   DWORD n = GetEnvironmentVariableW(name, buf.data(), static_cast<DWORD>(buf.size()));
   if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
-  *value = Utf8(buf.substr(0, n));
+  *value = ToUtf8(std::wstring_view(buf).substr(0, n));
   return true;
 }
 
 void Restore(const wchar_t* name, const std::string& value, bool had_value) {
-  SetEnvironmentVariableW(name, had_value ? Wide(value).c_str() : nullptr);
+  std::wstring wide;
+  (void)ToUtf16(value, &wide);  // the value came from ToUtf8, so it converts back
+  SetEnvironmentVariableW(name, had_value ? wide.c_str() : nullptr);
 }
 
 // The folder of this test program, where the programs built with it lie.

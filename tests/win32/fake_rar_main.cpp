@@ -5,22 +5,15 @@
 // and the one blank that follows it, trailing blanks included):
 //   folder=[D:\drubel] arguments=[e -o+ d:\morva\morva.rar ]
 // and ends with exit code 0. Built as a self-contained program:
-//   x86_64-w64-mingw32-g++-posix -static -O2 -o rar.exe fake_rar_main.cpp
+//   x86_64-w64-mingw32-g++-posix -static -O2 -std=c++20 -I<source root>
+//     -o rar.exe fake_rar_main.cpp <source root>/platform/utf16_win32.cpp
 #include <windows.h>
+
+#include "platform/utf16_win32.h"
 
 #include <string>
 
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
 
 // What follows the program name: the name ends at the first blank outside
 // quotes, and one blank separates it from the arguments.
@@ -45,8 +38,8 @@ int main() {
 
   wchar_t folder[MAX_PATH] = L"";
   GetCurrentDirectoryW(MAX_PATH, folder);
-  const std::string line =
-      "folder=[" + Utf8(folder) + "] arguments=[" + Utf8(Arguments(GetCommandLineW())) + "]\r\n";
+  const std::string line = "folder=[" + avendro::ToUtf8(folder) + "] arguments=[" +
+                           avendro::ToUtf8(Arguments(GetCommandLineW())) + "]\r\n";
 
   // Appending with one write keeps the lines of concurrent calls whole.
   HANDLE file = CreateFileW(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
