@@ -12,6 +12,7 @@
 
 #include "app/startup.h"
 #include "checks/controllo_prog_mem.h"
+#include "update/ftp.h"
 #include "update/remote_update.h"
 
 static void InitArtwork() { Q_INIT_RESOURCE(artwork); }
@@ -209,6 +210,14 @@ void AggSoftware::BuildControls() {
   Place(label4_, 5520, 5040, 3735, 615);
   label4_->hide();
 
+  progress_ = new QLabel(this);
+  progress_->setObjectName(QStringLiteral("Progress"));
+  progress_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  progress_->setFont(Font("MS Sans Serif", 9.75, true));
+  SetColours(progress_, white, QColor(255, 0, 0), false);
+  Place(progress_, 5520, 5700, 3735, 375);
+  progress_->hide();
+
   label3_ = new QLabel(QStringLiteral("   Procedura di aggiornamento  Software "), this);
   label3_->setObjectName(QStringLiteral("Label3"));
   label3_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -331,6 +340,12 @@ void AggSoftware::ShowBusy(bool visible) {
   repaint();
 }
 
+void AggSoftware::ShowProgress(const std::string& text) {
+  if (close_requested_ && ftp_ != nullptr && ftp_->cancelled()) return;  // says it is closing
+  progress_->setText(QString::fromStdString(text));
+  progress_->setVisible(!text.empty());
+}
+
 void AggSoftware::KeepAlive() {
   // The event filter drops input while a handler runs, so only painting and
   // the window system's own traffic get through here.
@@ -353,6 +368,7 @@ void AggSoftware::OnBoxClicked(int /*slot*/) {
 }
 
 void AggSoftware::UseFtp(Ftp& ftp) {
+  ftp_ = &ftp;
   remote_ = std::make_unique<RemoteUpdate>(*this, platform_, ftp, modu1_);
 }
 
@@ -366,8 +382,14 @@ void AggSoftware::OnCommand3() {
 
 void AggSoftware::closeEvent(QCloseEvent* event) {
   if (running_) {
+    // A download would hold the window until it ends: stop it, let the run
+    // take its usual way out, then close.
     close_requested_ = true;
     event->ignore();
+    if (ftp_ != nullptr && !ftp_->cancelled()) {
+      ShowProgress("CHIUSURA IN CORSO...");
+      ftp_->Cancel();
+    }
     return;
   }
   event->accept();

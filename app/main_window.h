@@ -48,6 +48,7 @@ class AggSoftware : public QWidget, public WindowPort {
   void SetPointer(Pointer pointer) override;
   void ShowBusy(bool visible) override;
   void KeepAlive() override;
+  void ShowProgress(const std::string& text) override;
 
   // The exact text of the status log, lines joined by CR LF.
   const std::string& LogText() const { return log_.text(); }
@@ -93,6 +94,8 @@ class AggSoftware : public QWidget, public WindowPort {
   QLabel* label1_ = nullptr;
   QLabel* label4_ = nullptr;
   QLabel* label3_ = nullptr;
+  QLabel* progress_ = nullptr;  // a download's progress, under Label4
+  Ftp* ftp_ = nullptr;
 };
 
 // Window positions are given in twips: 15 to a pixel.

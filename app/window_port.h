@@ -35,6 +35,10 @@ class WindowPort {
   // Shows or hides the busy label Label4 and repaints it at once.
   virtual void ShowBusy(bool visible) = 0;
 
+  // Shows `text` as the progress of a download near the busy label, or
+  // hides it when `text` is empty.
+  virtual void ShowProgress(const std::string& text) = 0;
+
   // Called often during long blocking work: repaints the window without
   // handling any click, key or close request.
   virtual void KeepAlive() = 0;

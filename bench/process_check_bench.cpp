@@ -34,6 +34,7 @@ class CountingWindow : public avendro::WindowPort {
   void SetPointer(avendro::Pointer) override {}
   void ShowBusy(bool) override {}
   void KeepAlive() override {}
+  void ShowProgress(const std::string&) override {}
   int lines = 0;
 };
 

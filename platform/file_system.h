@@ -1,8 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -27,6 +31,27 @@ class ReplacementFile {
   // Flushes the file and moves it over the target. After a failure the
   // temporary file is gone and the target is as it was.
   virtual Status Commit() = 0;
+};
+
+// A download that survives an interruption: the bytes are appended to a
+// partial file beside the target, and Commit moves it over the target in
+// one step. Unlike a ReplacementFile it stays on disk when destroyed before
+// Commit, so that a later run can go on from where this one stopped.
+class PartialFile : public ReplacementFile {
+ public:
+  // Bytes the file held when it was opened.
+  virtual uint64_t kept() const = 0;
+
+  // Reads those kept bytes back, in order, handing them to `sink` in
+  // chunks.
+  virtual Status ReadKept(const std::function<void(const char*, size_t)>& sink) = 0;
+};
+
+// One entry of a folder listing.
+struct FolderEntry {
+  std::string name;
+  std::chrono::system_clock::time_point modified;
+  bool folder = false;
 };
 
 // Drives, Windows paths and the few file operations the program makes.
@@ -58,6 +83,17 @@ class FileSystem {
   // Fails when its folder is missing or cannot be written.
   virtual Status BeginReplacement(const std::string& path,
                                   std::unique_ptr<ReplacementFile>* file) = 0;
+
+  // Opens the partial file at `path` for appending, creating it empty when
+  // missing; its Commit moves it over `target`.
+  virtual Status OpenPartial(const std::string& path, const std::string& target,
+                             std::unique_ptr<PartialFile>* file) = 0;
+
+  // The entries of a folder, "." and ".." left out, hidden ones included.
+  virtual Status ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) = 0;
+
+  // Removes one file.
+  virtual Status RemoveFile(const std::string& path) = 0;
 };
 
 }  // namespace avendro

@@ -1,9 +1,11 @@
 #include "platform/file_system_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -63,6 +65,77 @@ class PosixReplacementFile : public ReplacementFile {
 
   std::string path_, target_, temp_;
   int fd_;
+};
+
+// Writes all of `size` bytes, through interruptions.
+Status WriteAll(int fd, const char* data, size_t size, const std::string& path) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = write(fd, data + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrnoError(path, errno);
+    }
+    done += static_cast<size_t>(n);
+  }
+  return Status::Ok();
+}
+
+// A partial download at `partial_`, appended to through `fd_`.
+class PosixPartialFile : public PartialFile {
+ public:
+  PosixPartialFile(std::string path, std::string partial, std::string target, int fd,
+                   uint64_t kept)
+      : path_(std::move(path)),
+        partial_(std::move(partial)),
+        target_(std::move(target)),
+        fd_(fd),
+        kept_(kept) {}
+
+  ~PosixPartialFile() override {
+    if (fd_ >= 0) close(fd_);  // the bytes stay for a later run
+  }
+
+  uint64_t kept() const override { return kept_; }
+
+  Status ReadKept(const std::function<void(const char*, size_t)>& sink) override {
+    int fd = open(partial_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return ErrnoError(path_, errno);
+    std::string buffer(512 * 1024, '\0');
+    uint64_t left = kept_;
+    Status status;
+    while (left > 0 && status.ok()) {
+      ssize_t n = read(fd, buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) status = ErrnoError(path_, errno);
+      else if (n == 0) status = Status::Error(path_ + ": file più corto del previsto");
+      else {
+        sink(buffer.data(), static_cast<size_t>(n));
+        left -= static_cast<uint64_t>(n);
+      }
+    }
+    close(fd);
+    return status;
+  }
+
+  Status Append(const char* data, size_t size) override {
+    if (fd_ < 0) return Status::Error(path_ + ": file già chiuso");
+    return WriteAll(fd_, data, size, path_);
+  }
+
+  Status Commit() override {
+    if (fd_ < 0) return Status::Error(path_ + ": file già chiuso");
+    int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) return ErrnoError(path_, errno);
+    if (rename(partial_.c_str(), target_.c_str()) != 0) return ErrnoError(path_, errno);
+    return Status::Ok();
+  }
+
+ private:
+  std::string path_, partial_, target_;
+  int fd_;
+  uint64_t kept_;
 };
 
 }  // namespace
@@ -154,6 +227,60 @@ Status PosixFileSystem::BeginReplacement(const std::string& path,
   umask(mask);
   fchmod(fd, 0666 & ~mask);
   *file = std::make_unique<PosixReplacementFile>(path, target, temp, fd);
+  return Status::Ok();
+}
+
+Status PosixFileSystem::OpenPartial(const std::string& path, const std::string& target,
+                                    std::unique_ptr<PartialFile>* file) {
+  std::string native, native_target;
+  Status s = NativePath(path, &native);
+  if (!s.ok()) return s;
+  s = NativePath(target, &native_target);
+  if (!s.ok()) return s;
+  int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return ErrnoError(path, errno);
+  struct stat st{};
+  if (fstat(fd, &st) != 0) {
+    int err = errno;
+    close(fd);
+    return ErrnoError(path, err);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    return Status::Error(path + ": non è un file");
+  }
+  *file = std::make_unique<PosixPartialFile>(path, native, native_target, fd,
+                                             static_cast<uint64_t>(st.st_size));
+  return Status::Ok();
+}
+
+Status PosixFileSystem::ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+  entries->clear();
+  std::string native;
+  Status s = NativePath(folder, &native);
+  if (!s.ok()) return s;
+  DIR* dir = opendir(native.c_str());
+  if (dir == nullptr) return ErrnoError(folder, errno);
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st{};
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    FolderEntry e;
+    e.name = name;
+    e.modified = std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec);
+    e.folder = S_ISDIR(st.st_mode);
+    entries->push_back(std::move(e));
+  }
+  closedir(dir);
+  return Status::Ok();
+}
+
+Status PosixFileSystem::RemoveFile(const std::string& path) {
+  std::string native;
+  Status s = NativePath(path, &native);
+  if (!s.ok()) return s;
+  if (unlink(native.c_str()) != 0) return ErrnoError(path, errno);
   return Status::Ok();
 }
 

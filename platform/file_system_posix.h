@@ -17,6 +17,10 @@ class PosixFileSystem : public FileSystem {
   Status CreateFolder(const std::string& path) override;
   Status WriteFile(const std::string& path, const std::string& bytes) override;
   Status BeginReplacement(const std::string& path, std::unique_ptr<ReplacementFile>* file) override;
+  Status OpenPartial(const std::string& path, const std::string& target,
+                     std::unique_ptr<PartialFile>* file) override;
+  Status ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) override;
+  Status RemoveFile(const std::string& path) override;
 
   const DriveMap& drives() const { return drives_; }
 

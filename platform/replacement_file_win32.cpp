@@ -12,6 +12,20 @@
 namespace avendro {
 namespace {
 
+// Writes all of `size` bytes to `file`.
+Status WriteAll(HANDLE file, const char* data, size_t size, const std::string& path) {
+  size_t done = 0;
+  while (done < size) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, INT_MAX));
+    DWORD written = 0;
+    if (!::WriteFile(file, data + done, chunk, &written, nullptr)) {
+      return Win32Error(path, GetLastError());
+    }
+    done += written;
+  }
+  return Status::Ok();
+}
+
 // A replacement that grows in "<folder>\<name>.download-<n>" and is moved
 // over the target with MoveFileExW.
 class Win32ReplacementFile : public ReplacementFile {
@@ -26,16 +40,7 @@ class Win32ReplacementFile : public ReplacementFile {
 
   Status Append(const char* data, size_t size) override {
     if (file_ == INVALID_HANDLE_VALUE) return Status::Error(path_ + ": file già chiuso");
-    size_t done = 0;
-    while (done < size) {
-      DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, INT_MAX));
-      DWORD written = 0;
-      if (!::WriteFile(file_, data + done, chunk, &written, nullptr)) {
-        return Win32Error(path_, GetLastError());
-      }
-      done += written;
-    }
-    return Status::Ok();
+    return WriteAll(file_, data, size, path_);
   }
 
   Status Commit() override {
@@ -55,6 +60,70 @@ class Win32ReplacementFile : public ReplacementFile {
   std::string path_;
   std::wstring target_, temp_;
   HANDLE file_;
+};
+
+// A partial download, appended to through `file_`.
+class Win32PartialFile : public PartialFile {
+ public:
+  Win32PartialFile(std::string path, std::wstring partial, std::wstring target, HANDLE file,
+                   uint64_t kept)
+      : path_(std::move(path)),
+        partial_(std::move(partial)),
+        target_(std::move(target)),
+        file_(file),
+        kept_(kept) {}
+
+  ~Win32PartialFile() override {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);  // the bytes stay for a later run
+  }
+
+  uint64_t kept() const override { return kept_; }
+
+  Status ReadKept(const std::function<void(const char*, size_t)>& sink) override {
+    HANDLE in = CreateFileW(partial_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return Win32Error(path_, GetLastError());
+    std::string buffer(512 * 1024, '\0');
+    uint64_t left = kept_;
+    Status status;
+    while (left > 0 && status.ok()) {
+      DWORD got = 0;
+      DWORD want = static_cast<DWORD>(std::min<uint64_t>(left, buffer.size()));
+      if (!ReadFile(in, buffer.data(), want, &got, nullptr)) {
+        status = Win32Error(path_, GetLastError());
+      } else if (got == 0) {
+        status = Status::Error(path_ + ": file più corto del previsto");
+      } else {
+        sink(buffer.data(), got);
+        left -= got;
+      }
+    }
+    CloseHandle(in);
+    return status;
+  }
+
+  Status Append(const char* data, size_t size) override {
+    if (file_ == INVALID_HANDLE_VALUE) return Status::Error(path_ + ": file già chiuso");
+    return WriteAll(file_, data, size, path_);
+  }
+
+  Status Commit() override {
+    if (file_ == INVALID_HANDLE_VALUE) return Status::Error(path_ + ": file già chiuso");
+    HANDLE file = file_;
+    file_ = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) return Win32Error(path_, GetLastError());
+    if (!MoveFileExW(partial_.c_str(), target_.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return Win32Error(path_, GetLastError());
+    }
+    return Status::Ok();
+  }
+
+ private:
+  std::string path_;
+  std::wstring partial_, target_;
+  HANDLE file_;
+  uint64_t kept_;
 };
 
 }  // namespace
@@ -79,6 +148,65 @@ Status Win32FileSystem::BeginReplacement(const std::string& path,
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return Win32Error(path, error);
   }
   return Win32Error(path, ERROR_FILE_EXISTS);
+}
+
+Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& target,
+                                    std::unique_ptr<PartialFile>* file) {
+  std::wstring wide, wide_target;
+  Status s = ToUtf16(path, &wide);
+  if (!s.ok()) return s;
+  s = ToUtf16(target, &wide_target);
+  if (!s.ok()) return s;
+  HANDLE handle = CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return Win32Error(path, GetLastError());
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle, &size)) {
+    DWORD error = GetLastError();
+    CloseHandle(handle);
+    return Win32Error(path, error);
+  }
+  *file = std::make_unique<Win32PartialFile>(path, wide, wide_target, handle,
+                                             static_cast<uint64_t>(size.QuadPart));
+  return Status::Ok();
+}
+
+Status Win32FileSystem::ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
+  entries->clear();
+  std::wstring pattern;
+  Status s = ToUtf16(folder, &pattern);
+  if (!s.ok()) return s;
+  if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return Win32Error(folder, GetLastError());
+  do {
+    std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    // FILETIME counts 100 ns from 1601; the system clock's epoch is 1970.
+    ULARGE_INTEGER t;
+    t.LowPart = data.ftLastWriteTime.dwLowDateTime;
+    t.HighPart = data.ftLastWriteTime.dwHighDateTime;
+    int64_t unix_seconds = static_cast<int64_t>(t.QuadPart / 10000000ULL) - 11644473600LL;
+    FolderEntry entry;
+    entry.name = ToUtf8(name);
+    entry.modified = std::chrono::system_clock::from_time_t(static_cast<time_t>(unix_seconds));
+    entry.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entries->push_back(std::move(entry));
+  } while (FindNextFileW(find, &data));
+  DWORD error = GetLastError();
+  FindClose(find);
+  if (error != ERROR_NO_MORE_FILES) return Win32Error(folder, error);
+  return Status::Ok();
+}
+
+Status Win32FileSystem::RemoveFile(const std::string& path) {
+  std::wstring wide;
+  Status s = ToUtf16(path, &wide);
+  if (!s.ok()) return s;
+  if (!DeleteFileW(wide.c_str())) return Win32Error(path, GetLastError());
+  return Status::Ok();
 }
 
 }  // namespace avendro

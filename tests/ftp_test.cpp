@@ -31,6 +31,14 @@ std::vector<std::string> Others(const fs::path& folder, const std::string& keep)
   return names;
 }
 
+// Gives a server file the modification time `seconds` after 2020.
+void SetTime(const fs::path& path, int seconds) {
+  auto when = std::chrono::file_clock::from_sys(std::chrono::sys_days{std::chrono::year{2020} /
+                                                                      1 / 1} +
+                                                std::chrono::seconds(seconds));
+  fs::last_write_time(path, when);
+}
+
 struct Session {
   explicit Session(const TestFtpServer::Faults& faults = {})
       : server(faults), files(testing::SystemFileSystem(t)) {
@@ -56,6 +64,8 @@ TEST(Ftp, DownloadFollowsWindowsPathRulesAndReplacesTheOldFile) {
   s.t.Put('d', "Dunmar/dunmar.rar", "old archive");
   int ticks = 0;
   s.ftp.SetKeepAlive([&] { ++ticks; }, 0ms);
+  std::vector<std::pair<uint64_t, int64_t>> progress;
+  s.ftp.SetProgress([&](uint64_t done, int64_t total) { progress.emplace_back(done, total); });
 
   ASSERT_NE(s.Login(), 0) << s.ftp.last_error();
   // The archive path of slot 5 ends in a blank; folder case differs.
@@ -65,11 +75,15 @@ TEST(Ftp, DownloadFollowsWindowsPathRulesAndReplacesTheOldFile) {
   EXPECT_TRUE(Others(folder, "dunmar.rar").empty());
   EXPECT_GT(ticks, 0);
 
-  // The same connection serves the next file; an empty file is a file.
-  s.server.Put("empty.rar", "");
-  ASSERT_NE(s.ftp.Download("empty.rar", "d:\\dunmar\\empty.rar"), 0) << s.ftp.last_error();
-  EXPECT_TRUE(fs::is_regular_file(folder / "empty.rar"));
-  EXPECT_EQ(fs::file_size(folder / "empty.rar"), 0u);
+  // The window saw the file grow to its announced size.
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), std::make_pair(uint64_t{archive.size()}, int64_t(archive.size())));
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+
+  // The same connection serves the next file.
+  s.server.Put("fenu.rar", "fenu");
+  ASSERT_NE(s.ftp.Download("fenu.rar", "d:\\dunmar\\fenu.rar"), 0) << s.ftp.last_error();
+  EXPECT_EQ(ReadFile(folder / "fenu.rar"), "fenu");
 }
 
 TEST(Ftp, FoldersAreRelativeAndEveryConnectStartsAtTheLoginDirectory) {
@@ -127,22 +141,46 @@ TEST(Ftp, RefusedLoginAndDeadServerAnswerZero) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 }
 
-TEST(Ftp, FailedDownloadsLeaveTheOldArchiveAndNoTemporaryFile) {
+TEST(Ftp, FailedDownloadsLeaveTheOldArchiveAndResumeWhileTheServerFileIsTheSame) {
   TestFtpServer::Faults faults;
   faults.broken = {"vemo.rar"};
   faults.refuse = {"olbi.rar"};
   Session s(faults);
-  s.server.Put("vemo.rar", Bytes(4 * 1024 * 1024, 2));
+  const std::string first = Bytes(4 * 1024 * 1024, 2);
+  SetTime(s.server.Put("vemo.rar", first), 1000);
   s.server.Put("olbi.rar", "refused");
   fs::path vemo = s.t.Put('d', "vemo/vemo.rar", "earlier archive");
   fs::path olbi = s.t.Put('d', "olbi/olbi.rar", "earlier archive");
   ASSERT_NE(s.Login(), 0);
 
+  // Broken off at half: the half waits beside the old archive.
   EXPECT_EQ(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar "), 0);
   EXPECT_EQ(ReadFile(vemo), "earlier archive");
+  std::vector<std::string> partial = Others(vemo.parent_path(), "vemo.rar");
+  ASSERT_EQ(partial.size(), 1u);
+  EXPECT_EQ(ReadFile(vemo.parent_path() / partial[0]), first.substr(0, first.size() / 2));
+
+  // The server's file changed meanwhile: the half is useless, the next
+  // download starts afresh (and breaks again, at the half of the new one).
+  const std::string second = Bytes(3 * 1024 * 1024, 5);
+  SetTime(s.server.Put("vemo.rar", second), 2000);
+  ASSERT_NE(s.Login(), 0);
+  EXPECT_EQ(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar "), 0);
+  EXPECT_EQ(s.server.Count("REST " + std::to_string(first.size() / 2)), 0);
+  partial = Others(vemo.parent_path(), "vemo.rar");
+  ASSERT_EQ(partial.size(), 1u);
+  EXPECT_EQ(ReadFile(vemo.parent_path() / partial[0]), second.substr(0, second.size() / 2));
+
+  // Unchanged now: the next run goes on from the half.
+  ASSERT_NE(s.Login(), 0);
+  ASSERT_NE(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar "), 0) << s.ftp.last_error();
+  EXPECT_EQ(s.server.Count("REST " + std::to_string(second.size() / 2), 1), 1);
+  EXPECT_EQ(ReadFile(vemo), second);
   EXPECT_TRUE(Others(vemo.parent_path(), "vemo.rar").empty());
 
-  ASSERT_NE(s.Login(), 0);
+  // Refused, and left from a run a week ago: nothing stays.
+  fs::path stale = s.t.Put('d', "olbi/olbi.rar.7-1000.avendro-part", "olbi.r");
+  fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(24 * 8));
   EXPECT_EQ(s.ftp.Download("olbi.rar", "d:\\olbi\\olbi.rar "), 0);
   EXPECT_EQ(ReadFile(olbi), "earlier archive");
   EXPECT_TRUE(Others(olbi.parent_path(), "olbi.rar").empty());
@@ -153,6 +191,69 @@ TEST(Ftp, FailedDownloadsLeaveTheOldArchiveAndNoTemporaryFile) {
   s.server.Put("fenu.rar", "fenu");
   EXPECT_EQ(s.ftp.Download("fenu.rar", "d:\\fenu\\fenu.rar "), 0);
   EXPECT_FALSE(fs::exists(s.t.Drive('d') / "fenu"));
+}
+
+TEST(Ftp, OnlyTheWholeAnnouncedFileReplacesTheOldOne) {
+  TestFtpServer::Faults faults;
+  faults.shortened = {"short.rar"};
+  faults.lengthened = {"long.rar"};
+  faults.no_size = {"nosize.rar", "nothing.rar"};
+  Session s(faults);
+  for (const char* name : {"short.rar", "long.rar", "nosize.rar"}) {
+    s.server.Put(name, Bytes(256 * 1024, 7));
+  }
+  s.server.Put("empty.rar", "");
+  s.server.Put("nothing.rar", "");
+  ASSERT_NE(s.Login(), 0);
+  const std::pair<const char*, const char*> refused[] = {
+      {"short.rar", "trasferimento interrotto, arrivati 131072 byte dei 262144 annunciati dal server"},
+      {"long.rar", "il server manda più dei 262144 byte annunciati"},
+      {"empty.rar", "il file sul server è vuoto"},
+      {"nothing.rar", "il file sul server è vuoto"},
+  };
+  for (const auto& [name, reason] : refused) {
+    fs::path old = s.t.Put('d', std::string("drubel/") + name, "earlier");
+    EXPECT_EQ(s.ftp.Download(name, std::string("d:\\drubel\\") + name), 0) << name;
+    EXPECT_EQ(s.ftp.last_error(), std::string(name) + ": " + reason);
+    EXPECT_TRUE(ReadFile(old) == "earlier") << name;
+  }
+  // Without SIZE the file is taken as it comes, but never kept half.
+  ASSERT_NE(s.ftp.Download("nosize.rar", "d:\\drubel\\nosize.rar"), 0) << s.ftp.last_error();
+  EXPECT_EQ(ReadFile(s.t.Drive('d') / "drubel" / "nosize.rar"), Bytes(256 * 1024, 7));
+  // The five targets, and the half of short.rar for a resume.
+  EXPECT_EQ(Others(s.t.Drive('d') / "drubel", "").size(), 6u);
+}
+
+TEST(Ftp, TrickleAndClosingWindowEndTheTransferAndKeepWhatCame) {
+  TestFtpServer::Faults faults;
+  faults.trickled = {"zal.rar"};
+  faults.stalled = {"morva.rar"};
+  Session s(faults);
+  s.server.Put("zal.rar", Bytes(64 * 1024, 8));
+  s.server.Put("morva.rar", Bytes(2 * 1024 * 1024, 9));
+  s.ftp.SetSlowLimit(1024, 2s);
+  ASSERT_NE(s.Login(), 0);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(s.ftp.Download("zal.rar", "d:\\zal.rar"), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(s.ftp.last_error(),
+            "zal.rar: trasferimento troppo lento: meno di 1024 byte al secondo per 2 s");
+
+  // The window is closed while the server is silent: the transfer ends at
+  // once, its half stays for the next run, and nothing more is done.
+  ASSERT_NE(s.Login(), 0);
+  s.ftp.SetKeepAlive([&] {
+    if (std::chrono::steady_clock::now() - start > 300ms) s.ftp.Cancel();
+  });
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(s.ftp.Download("morva.rar", "d:\\morva.rar"), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+  EXPECT_EQ(s.ftp.last_error(), "morva.rar: operazione interrotta: la finestra viene chiusa");
+  EXPECT_FALSE(fs::exists(s.t.Drive('d') / "morva.rar"));
+  int parts = 0;
+  for (const auto& name : Others(s.t.Drive('d'), "")) parts += name.ends_with(".avendro-part");
+  EXPECT_EQ(parts, 2);  // zal's few bytes and morva's half
+  EXPECT_EQ(s.ftp.Connect(), 0);
 }
 
 TEST(Ftp, StalledServerFailsWithinTheTimeLimit) {
@@ -172,7 +273,7 @@ TEST(Ftp, StalledServerFailsWithinTheTimeLimit) {
   EXPECT_LT(took, 6s);
   EXPECT_GE(ticks, 10);  // the window kept repainting meanwhile
   EXPECT_EQ(ReadFile(morva), "earlier archive");
-  EXPECT_TRUE(Others(morva.parent_path(), "morva.rar").empty());
+  EXPECT_EQ(Others(morva.parent_path(), "morva.rar").size(), 1u);  // the half, for a resume
 
   // A new login works after the stall.
   s.server.Put("fenu.rar", "fenu");

@@ -71,7 +71,10 @@ TEST(Installa, FailedDownloadOfSlotZeroEndsBeforeSlotFour) {
   i.remote.Installa();
   std::vector<std::string> log = kOpening;
   log.insert(log.end(), {"Inizio download programma ",
-                         "Impossibile scaricare il programma. Riprovare più tardi"});
+                         "Impossibile scaricare il programma. Riprovare più tardi",
+                         "Motivo: varnok_inst.rar: risposta del server: 550 /" +
+                             std::string(testing::TestFtpServer::kSite) +
+                             "/download/varnok_inst.rar is not retrievable."});
   EXPECT_EQ(i.window.log.text(), LogOf(log));
   EXPECT_FALSE(fs::exists(i.D("drubel/tamrel_inst.rar")));
 }

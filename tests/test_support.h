@@ -121,6 +121,9 @@ class RecordingWindow : public WindowPort {
     busy_changes.push_back(visible);
   }
   void KeepAlive() override { ++keep_alive_calls; }
+  void ShowProgress(const std::string& text) override {
+    if (progress.empty() || progress.back() != text) progress.push_back(text);
+  }
 
   std::array<int, kSlotCount> boxes{};  // values the boxes report
   std::deque<bool> answers;             // true = Yes, in the order asked
@@ -131,6 +134,7 @@ class RecordingWindow : public WindowPort {
   std::vector<Question> questions;
   std::vector<Pointer> pointers;
   std::vector<bool> busy_changes;
+  std::vector<std::string> progress;  // texts shown, repeats left out
   bool busy = false;
   int keep_alive_calls = 0;
 };

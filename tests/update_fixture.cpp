@@ -16,8 +16,23 @@ std::vector<std::string> TestFtpServer::Options(const Faults& faults, const std:
   for (const auto& name : faults.refuse) args.insert(args.end(), {"--refuse", name});
   for (const auto& name : faults.broken) args.insert(args.end(), {"--break", name});
   for (const auto& name : faults.stalled) args.insert(args.end(), {"--stall", name});
+  for (const auto& name : faults.shortened) args.insert(args.end(), {"--short", name});
+  for (const auto& name : faults.lengthened) args.insert(args.end(), {"--long", name});
+  for (const auto& name : faults.no_size) args.insert(args.end(), {"--no-size", name});
+  for (const auto& name : faults.trickled) args.insert(args.end(), {"--trickle", name});
+  if (faults.break_after > 0) {
+    args.insert(args.end(), {"--break-after", std::to_string(faults.break_after)});
+  }
   if (faults.stall_greeting) args.push_back("--stall-greeting");
+  if (faults.tls || faults.tls_wrong_name) {
+    args.insert(args.end(), {"--tls", "--tls-dir", home + ".tls"});
+    if (faults.tls_wrong_name) args.push_back("--tls-wrong-name");
+  }
   return args;
+}
+
+std::string TestFtpServer::CaPem() const {
+  return ReadFile(fs::path(home_.string() + ".tls") / "ca.pem");
 }
 
 int TestFtpServer::Count(const std::string& text, int at_least) const {
@@ -32,9 +47,20 @@ int TestFtpServer::Count(const std::string& text, int at_least) const {
   return count;
 }
 
-std::string TestFtpServer::host() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string TestFtpServer::host() const {
+  return (tls_ ? "localhost:" : "127.0.0.1:") + std::to_string(port_);
+}
 
-FtpSettings TestFtpServer::settings() const { return {host(), kUser, kPassword, kSite}; }
+FtpSettings TestFtpServer::settings() const {
+  FtpSettings settings;
+  settings.host = host();
+  settings.user = kUser;
+  settings.password = kPassword;
+  settings.site = kSite;
+  settings.tls.ca_pem = CaPem();
+  settings.tls.required = !settings.tls.ca_pem.empty();
+  return settings;
+}
 
 fs::path TestFtpServer::Put(const std::string& relative, const std::string& bytes) const {
   fs::path path = home_ / kSite / "download" / relative;

@@ -14,12 +14,25 @@
 
 namespace avendro::testing {
 
-// Faults the test server can be told to make, for files of a given name.
+// Faults the test server can be told to make, for files of a given name,
+// and whether it speaks TLS.
 struct ServerFaults {
-  std::vector<std::string> refuse;   // RETR answers 550
-  std::vector<std::string> broken;   // half the file, then 426
-  std::vector<std::string> stalled;  // half the file, then silence
-  bool stall_greeting = false;       // no greeting at all
+  std::vector<std::string> refuse;      // RETR answers 550
+  std::vector<std::string> broken;      // each transfer: half the file's size
+                                        // (or break_after bytes), then 426,
+                                        // unless the file ends first
+  std::vector<std::string> stalled;     // the same with half the size, then
+                                        // silence
+  std::vector<std::string> shortened;   // the first half of the file, then 226
+  std::vector<std::string> lengthened;  // the file and some more bytes, then 226
+  std::vector<std::string> no_size;     // SIZE and MDTM answer 502
+  std::vector<std::string> trickled;    // about 2 bytes a second
+  int64_t break_after = 0;              // when above 0, where `broken` breaks
+  bool stall_greeting = false;          // no greeting at all
+  bool tls = false;                     // AUTH TLS and PROT P required, with a
+                                        // certificate for 127.0.0.1 and
+                                        // localhost from a new CA (CaPem())
+  bool tls_wrong_name = false;          // with tls: for other.example only
 };
 
 // tools/ftp_server.py on 127.0.0.1 and a free port, serving a temporary home
@@ -41,14 +54,22 @@ class TestFtpServer {
   TestFtpServer(const TestFtpServer&) = delete;
   TestFtpServer& operator=(const TestFtpServer&) = delete;
 
-  // "127.0.0.1:<port>"
+  // "127.0.0.1:<port>"; with TLS "localhost:<port>", since Schannel (curl
+  // 7.88) matches a host only against the DNS names of a certificate.
   std::string host() const;
+  // To log in to this server; with TLS, trusting CaPem() only.
   FtpSettings settings() const;
   const std::filesystem::path& home() const { return home_; }
 
   // How many lines of the server's session log contain `text` (waiting up
-  // to a second for the log to show `at_least` of them).
+  // to a second for the log to show `at_least` of them). The log has a line
+  // for each login, transfer and end of session, and for each REST, SIZE
+  // and MDTM with its answer: "REST 1000 350", "SIZE /path 213".
   int Count(const std::string& text, int at_least = 0) const;
+
+  // The PEM text of the certificate authority that signed the server's
+  // certificate, made for this server; empty without TLS.
+  std::string CaPem() const;
 
   // Puts a file below <site>/download: Put("vemo.rar", "...") or
   // Put("utility/wrar361it.exe", "...").
@@ -62,6 +83,7 @@ class TestFtpServer {
 
   std::filesystem::path home_;
   int port_ = 0;
+  bool tls_ = false;
   intptr_t server_ = -1;  // POSIX: the server's process; Windows: the spawner's socket
 };
 

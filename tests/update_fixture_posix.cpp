@@ -39,6 +39,7 @@ void RestorePath(const std::string& old_path, bool had_path) {
 TestFtpServer::TestFtpServer(const Faults& faults) {
   home_ = FreshFolder("avendro-ftp-");
   fs::create_directories(home_ / kSite / "download" / "utility");
+  tls_ = faults.tls || faults.tls_wrong_name;
 
   std::vector<std::string> args = {"/usr/bin/python3", AVENDRO_SOURCE_DIR "/tools/ftp_server.py"};
   for (auto& option : Options(faults, home_.string(), home_.string() + ".log")) {
@@ -90,6 +91,7 @@ TestFtpServer::~TestFtpServer() {
   std::error_code ec;
   fs::remove_all(home_, ec);
   fs::remove(home_.string() + ".log", ec);
+  fs::remove_all(home_.string() + ".tls", ec);
 }
 
 FakeStarter::FakeStarter(const TempPrefix& prefix) {

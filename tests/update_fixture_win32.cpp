@@ -85,6 +85,7 @@ SOCKET ConnectToSpawner() {
 TestFtpServer::TestFtpServer(const Faults& faults) {
   home_ = FreshFolder("avendro-ftp-");
   fs::create_directories(home_ / kSite / "download" / "utility");
+  tls_ = faults.tls || faults.tls_wrong_name;
 
   // One line of options separated by tabs; the spawner answers with the
   // line the server prints, its port.
@@ -126,6 +127,7 @@ TestFtpServer::~TestFtpServer() {
   std::error_code ec;
   fs::remove_all(home_, ec);
   fs::remove(home_.string() + ".log", ec);
+  fs::remove_all(home_.string() + ".tls", ec);
 }
 
 FakeStarter::FakeStarter(const TempPrefix&) {

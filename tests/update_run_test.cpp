@@ -180,15 +180,16 @@ TEST(Aggiorna, NoAtTheArchiverQuestionEndsWithoutClosingLines) {
 
 TEST(Aggiorna, RefusedLoginAndMissingDownloadFolder) {
   Update u;
-  RemoteUpdate wrong(
-      u.window, u.platform, u.ftp, u.modu1,
-      {u.server.host(), TestFtpServer::kUser, "not-the-password", TestFtpServer::kSite});
+  FtpSettings settings = u.server.settings();
+  settings.password = "not-the-password";
+  RemoteUpdate wrong(u.window, u.platform, u.ftp, u.modu1, settings);
   wrong.Aggiorna();
   EXPECT_EQ(
       u.window.log.text(),
       LogOf(Join({kRarOk,
-                  {"Collegamento al sito ZEFIRANO", "Impossibile connettersi al server " +
-                                                        u.server.host() + ". Riprovare più tardi"},
+                  {"Collegamento al sito ZEFIRANO",
+                   "Impossibile connettersi al server " + u.server.host() + ". Riprovare più tardi",
+                   "Motivo: risposta del server: 530 Authentication failed."},
                   ClosingLines()})));
   EXPECT_EQ(u.window.log.text().find("not-the-password"), std::string::npos);
   EXPECT_EQ(u.window.busy_changes, (std::vector<bool>{true, false}));
@@ -199,7 +200,9 @@ TEST(Aggiorna, RefusedLoginAndMissingDownloadFolder) {
   v.remote.Aggiorna();
   EXPECT_EQ(v.window.log.text(), LogOf(Join({kRarOk,
                                              kConnected,
-                                             {"La Directory 'download' non esiste sul server "},
+                                             {"La Directory 'download' non esiste sul server ",
+                                              "Motivo: risposta del server: 550 No such file or "
+                                              "directory."},
                                              ClosingLines()})));
   EXPECT_TRUE(v.window.boxes_read.empty());
   EXPECT_NE(v.ftp.Disconnect(), 0);  // the run left its connection open
@@ -217,7 +220,10 @@ TEST(Aggiorna, FailedDownloadEndsTheRunAfterEarlierSlotsAreDone) {
                         kConnected,
                         {"Inizio download programma ", "Il programma è stato scaricato ",
                          "Inizio download programma ",
-                         "Impossibile scaricare il programma. Riprovare più tardi"},
+                         "Impossibile scaricare il programma. Riprovare più tardi",
+                         "Motivo: dunmar.rar: risposta del server: 550 /" +
+                             std::string(TestFtpServer::kSite) +
+                             "/download/dunmar.rar is not retrievable."},
                         ClosingLines()})));
   EXPECT_EQ(u.window.boxes_read, (std::vector<int>{0, 1, 2, 3, 4, 5}));
   EXPECT_EQ(starter.Calls(1),
@@ -239,11 +245,18 @@ TEST(Aggiorna, StalledTransferEndsInTheFailureLineWithinTheLimit) {
   auto start = std::chrono::steady_clock::now();
   u.remote.Aggiorna();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
-  EXPECT_EQ(u.window.lines.at(u.window.lines.size() - 6),
+  EXPECT_EQ(u.window.lines.at(u.window.lines.size() - 7),
             "Impossibile scaricare il programma. Riprovare più tardi");
+  EXPECT_EQ(u.window.lines.at(u.window.lines.size() - 6),
+            "Motivo: vemo.rar: nessun dato dal server per 2 s");
   EXPECT_GT(u.window.keep_alive_calls, 10);
   EXPECT_EQ(ReadFile(u.D("vemo/vemo.rar")), "earlier");
-  EXPECT_EQ(std::distance(fs::directory_iterator(u.D("vemo")), fs::directory_iterator()), 1);
+  // Half the file waits beside it for the next run; the window showed how
+  // far it got, and nothing once the transfer ended.
+  EXPECT_EQ(std::distance(fs::directory_iterator(u.D("vemo")), fs::directory_iterator()), 2);
+  ASSERT_GE(u.window.progress.size(), 2u);
+  EXPECT_EQ(u.window.progress[u.window.progress.size() - 2], "50% - 512 KB di 1,0 MB");
+  EXPECT_EQ(u.window.progress.back(), "");
   EXPECT_TRUE(starter.Calls(0).empty());
 }
 
@@ -363,7 +376,8 @@ TEST(Bootstrap, EachFailureIsLoggedAndTheRunGoesOn) {
     EXPECT_EQ(b.window.log.text(),
               LogOf(Join({opening,
                           kConnected,
-                          {"La Directory 'download/utility' non esiste sul server "},
+                          {"La Directory 'download/utility' non esiste sul server ",
+                           "Motivo: risposta del server: 550 No such file or directory."},
                           rest})));
   }
   {
@@ -374,7 +388,10 @@ TEST(Bootstrap, EachFailureIsLoggedAndTheRunGoesOn) {
               LogOf(Join({opening,
                           kConnected,
                           {"Inizio download programma ",
-                           "Impossibile scaricare il programma. Riprovare più tardi"},
+                           "Impossibile scaricare il programma. Riprovare più tardi",
+                           "Motivo: wrar361it.exe: risposta del server: 550 /" +
+                               std::string(TestFtpServer::kSite) +
+                               "/download/utility/wrar361it.exe is not retrievable."},
                           rest})));
   }
   {
@@ -393,14 +410,16 @@ TEST(Bootstrap, EachFailureIsLoggedAndTheRunGoesOn) {
   }
   {
     Bootstrap b;  // login refused: for the bootstrap and for the run
-    RemoteUpdate wrong(b.window, b.platform, b.ftp, b.modu1,
-                       {b.server.host(), TestFtpServer::kUser, "nope", TestFtpServer::kSite});
+    FtpSettings settings = b.server.settings();
+    settings.password = "nope";
+    RemoteUpdate wrong(b.window, b.platform, b.ftp, b.modu1, settings);
     wrong.Aggiorna();
     const std::string refused =
         "Impossibile connettersi al server " + b.server.host() + ". Riprovare più tardi";
+    const std::string why = "Motivo: risposta del server: 530 Authentication failed.";
     EXPECT_EQ(b.window.log.text(), LogOf(Join({opening,
-                                               {"Collegamento al sito ZEFIRANO", refused,
-                                                "Collegamento al sito ZEFIRANO", refused},
+                                               {"Collegamento al sito ZEFIRANO", refused, why,
+                                                "Collegamento al sito ZEFIRANO", refused, why},
                                                ClosingLines()})));
   }
 }

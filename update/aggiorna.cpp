@@ -22,9 +22,7 @@ void RemoteUpdate::Aggiorna() {
     const Product& row = Row(slot);
     // Download target and RAR argument alike, trailing blank included.
     const std::string archive = OnDrive(lettera, row.updateLocalPath);
-    window_.AggiungiStato("Inizio download programma ");
-    if (ftp_.Download(std::string(row.updateArchive), archive) == 0) {
-      window_.AggiungiStato("Impossibile scaricare il programma. Riprovare più tardi");
+    if (!Scarica(std::string(row.updateArchive), archive)) {
       FineAggiornamento();
       return;
     }

@@ -23,11 +23,7 @@ void RemoteUpdate::Installa() {
     if (window_.BoxValue(slot) != 1) continue;
     const Product& row = Row(slot);
     const std::string archive = OnDrive(lettera, row.installLocalPath);
-    window_.AggiungiStato("Inizio download programma ");
-    if (ftp_.Download(std::string(row.installArchive), archive) == 0) {
-      window_.AggiungiStato("Impossibile scaricare il programma. Riprovare più tardi");
-      break;
-    }
+    if (!Scarica(std::string(row.installArchive), archive)) break;
     window_.AggiungiStato("Il programma è stato scaricato ");
     if (!ScriviEAvvia(OnDrive(lettera, ":\\drubel\\aggiorna.bat"),
                       InstallScript(lettera, archive))) {

@@ -1,12 +1,44 @@
 #include "update/remote_update.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "update/ftp_settings.h"
 
 namespace avendro {
 
-FtpSettings CompiledFtpSettings() { return {HostFtp, UtenteFtp, PasswordFtp, CartellaSito}; }
+FtpSettings CompiledFtpSettings() {
+  FtpSettings settings{HostFtp, UtenteFtp, PasswordFtp, CartellaSito, {TlsRequired, TrustedCaPem},
+                       std::nullopt};
+  // The build refuses a malformed key, so this cannot fail; were it to,
+  // no download must pass unchecked.
+  if (!CompiledSigningKey(&settings.signing_key).ok()) std::abort();
+  return settings;
+}
+
+namespace {
+
+// "1,5 MB" and the like, with the decimal comma.
+std::string Amount(uint64_t bytes) {
+  char text[32];
+  if (bytes < 1024 * 1024) {
+    std::snprintf(text, sizeof text, "%llu KB", static_cast<unsigned long long>(bytes / 1024));
+  } else {
+    unsigned long long tenths = bytes * 10 / (1024 * 1024);
+    std::snprintf(text, sizeof text, "%llu,%llu MB", tenths / 10, tenths % 10);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string ProgressText(uint64_t done, int64_t total) {
+  if (total <= 0) return Amount(done) + " scaricati";
+  uint64_t whole = static_cast<uint64_t>(total);
+  return std::to_string(done >= whole ? 100 : done * 100 / whole) + "% - " + Amount(done) +
+         " di " + Amount(whole);
+}
 
 RemoteUpdate::RemoteUpdate(WindowPort& window, Platform& platform, Ftp& ftp, const Modu1& modu1,
                            FtpSettings settings)
@@ -16,9 +48,29 @@ RemoteUpdate::RemoteUpdate(WindowPort& window, Platform& platform, Ftp& ftp, con
       modu1_(modu1),
       settings_(std::move(settings)) {
   ftp_.SetKeepAlive([this] { window_.KeepAlive(); });
+  ftp_.SetProgress([this](uint64_t done, int64_t total) {
+    window_.ShowProgress(ProgressText(done, total));
+  });
 }
 
-RemoteUpdate::~RemoteUpdate() { ftp_.SetKeepAlive(nullptr); }
+RemoteUpdate::~RemoteUpdate() {
+  ftp_.SetKeepAlive(nullptr);
+  ftp_.SetProgress(nullptr);
+}
+
+void RemoteUpdate::Motivo() { window_.AggiungiStato("Motivo: " + ftp_.last_error()); }
+
+bool RemoteUpdate::Scarica(const std::string& remote, const std::string& local) {
+  window_.AggiungiStato("Inizio download programma ");
+  int32_t result = ftp_.Download(remote, local);
+  window_.ShowProgress("");
+  if (result == 0) {
+    window_.AggiungiStato("Impossibile scaricare il programma. Riprovare più tardi");
+    Motivo();
+    return false;
+  }
+  return true;
+}
 
 RemoteUpdate::Opening RemoteUpdate::Apertura() {
   const char lettera = modu1_.LetteraUnita;
@@ -49,6 +101,7 @@ RemoteUpdate::Opening RemoteUpdate::Apertura() {
   if (!Collega()) return Opening::kServerFailed;
   if (ftp_.ChangeFolder(settings_.site + "/download") == 0) {
     window_.AggiungiStato("La Directory 'download' non esiste sul server ");
+    Motivo();
     return Opening::kServerFailed;
   }
   return Opening::kGoOn;
@@ -60,11 +113,14 @@ bool RemoteUpdate::Collega() {
   ftp_.SetHost(settings_.host);
   ftp_.SetAccount(settings_.user);
   ftp_.SetPassword(settings_.password);
+  ftp_.SetTls(settings_.tls);
+  ftp_.SetSigningKey(settings_.signing_key);
   int32_t result = ftp_.Connect();
   window_.SetPointer(Pointer::kHourglass);
   if (result == 0) {
     window_.AggiungiStato("Impossibile connettersi al server " + settings_.host +
                           ". Riprovare più tardi");
+    Motivo();
     return false;
   }
   window_.AggiungiStato("Collegamento riuscito");

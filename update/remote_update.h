@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "app/window_port.h"
@@ -18,10 +19,17 @@ struct FtpSettings {
   std::string user;      // UtenteFtp
   std::string password;  // PasswordFtp
   std::string site;      // CartellaSito, in the login directory
+  FtpTls tls;            // how the connection is protected
+  std::optional<SigningKey> signing_key;  // when set, every download must be signed with it
 };
 
-// HostFtp, UtenteFtp, PasswordFtp and CartellaSito as built in.
+// HostFtp, UtenteFtp, PasswordFtp and CartellaSito as built in, with the
+// protection and signing key the program was built with.
 FtpSettings CompiledFtpSettings();
+
+// What the window shows of a download: "40% - 1,2 MB di 3,0 MB", or
+// "1,2 MB scaricati" when the size is unknown.
+std::string ProgressText(uint64_t done, int64_t total);
 
 // The remote work of the window: "AGGIORNA", "INSTALLA" and the archiver
 // bootstrap between them. Lives as long as the window, because it remembers
@@ -65,6 +73,13 @@ class RemoteUpdate {
 
   // Connects with fresh login values; logs the failure line on 0.
   bool Collega();
+
+  // Downloads `remote` to `local` with the window showing the progress;
+  // on failure logs the failure line and its reason.
+  bool Scarica(const std::string& remote, const std::string& local);
+
+  // Logs the reason of the server operation that just failed.
+  void Motivo();
 
   // Writes `bytes` to the script at `path` and starts it maximised, after
   // the earlier run of that script has ended. On failure logs one line that

@@ -8,24 +8,23 @@ void RemoteUpdate::ScaricoInstallaRar() {
   if (!Collega()) return;
   if (ftp_.ChangeFolder(settings_.site + "/download/utility") == 0) {
     window_.AggiungiStato("La Directory 'download/utility' non esiste sul server ");
+    Motivo();
     return;
   }
   const std::string installer = OnDrive(modu1_.LetteraUnita, ":\\drubel\\wrar361it.exe");
-  window_.AggiungiStato("Inizio download programma ");
-  if (ftp_.Download("wrar361it.exe", installer) == 0) {
-    window_.AggiungiStato("Impossibile scaricare il programma. Riprovare più tardi");
-    return;
-  }
+  if (!Scarica("wrar361it.exe", installer)) return;
   window_.AggiungiStato("Il programma è stato scaricato ");
 
   std::string found;
-  platform_.files.FindEntry(installer, kMaskNormal, &found);
+  Status status = platform_.files.FindEntry(installer, kMaskNormal, &found);
   if (found.empty()) {
     window_.AggiungiStato("Il programma non è stato installato");
+    window_.AggiungiStato("Motivo: " + (status.ok() ? installer + " non si trova dopo il download"
+                                                     : status.message()));
     return;
   }
   uint64_t task = 0;
-  Status status = platform_.launcher.Start(installer, WindowStyle::kMinimizedFocus, &task);
+  status = platform_.launcher.Start(installer, WindowStyle::kMinimizedFocus, &task);
   if (!status.ok()) {
     window_.AggiungiStato("Impossibile avviare il programma di installazione " + status.message());
     return;
