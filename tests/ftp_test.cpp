@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <cstdlib>
+#include <fstream>
 #include <random>
 
 #include "tests/update_fixture.h"
@@ -43,6 +45,7 @@ struct Session {
   explicit Session(const TestFtpServer::Faults& faults = {})
       : server(faults), files(testing::SystemFileSystem(t)) {
     ftp.SetTimeLimits(3s, 2s);
+    ftp.SetTls(server.settings().tls);
     ftp.SetHost(server.host());
     ftp.SetAccount(TestFtpServer::kUser);
     ftp.SetPassword(TestFtpServer::kPassword);
@@ -288,6 +291,128 @@ TEST(Ftp, SilentGreetingFailsWithinTheTimeLimit) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(s.ftp.Connect(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
+}
+
+TEST(Ftp, TlsRequiredTrustsOnlyAVerifiedServerAndSendsNothingBefore) {
+  TestFtpServer::Faults faults;
+  faults.tls = true;
+  faults.broken = {"vemo.rar"};
+  Session s(faults);
+  const std::string archive = Bytes(3 * 1024 * 1024, 11);
+  s.server.Put("vemo.rar", archive);
+  ASSERT_NE(s.Login(), 0) << s.ftp.last_error();
+  EXPECT_EQ(s.ftp.Download("vemo.rar", "d:\\vemo.rar"), 0);  // broken at half, then resumed
+  ASSERT_NE(s.Login(), 0) << s.ftp.last_error();
+  ASSERT_NE(s.ftp.Download("vemo.rar", "d:\\vemo.rar"), 0) << s.ftp.last_error();
+  EXPECT_EQ(ReadFile(s.t.Drive('d') / "vemo.rar"), archive);
+
+  // A certificate for another name, and one of another authority.
+  TestFtpServer::Faults wrong_name = faults;
+  wrong_name.tls_wrong_name = true;
+  TestFtpServer elsewhere(wrong_name);
+  s.ftp.SetHost(elsewhere.host());
+  s.ftp.SetTls(elsewhere.settings().tls);
+  EXPECT_EQ(s.ftp.Connect(), 0);
+  EXPECT_EQ(s.ftp.last_error().rfind("il certificato del server non è valido", 0), 0)
+      << s.ftp.last_error();
+  s.ftp.SetHost(s.server.host());
+  EXPECT_EQ(s.ftp.Connect(), 0);
+  EXPECT_EQ(s.ftp.last_error().rfind("il certificato del server non è valido", 0), 0)
+      << s.ftp.last_error();
+  // The system's store does not know the test's authority. (Wine's
+  // Schannel takes any certificate there; Windows itself does not.)
+  if (!testing::OnWindows()) {
+    s.ftp.SetTls({true, ""});
+    EXPECT_EQ(s.ftp.Connect(), 0);
+    EXPECT_EQ(s.ftp.last_error().rfind("il certificato del server non è valido", 0), 0)
+        << s.ftp.last_error();
+  }
+  EXPECT_EQ(s.server.Count("logged in"), 2);
+  EXPECT_EQ(elsewhere.Count("USER"), 0);
+
+  // A server without TLS never sees the account, let alone the password.
+  TestFtpServer plain;
+  s.ftp.SetHost(plain.host());
+  s.ftp.SetTls({true, s.server.CaPem()});
+  EXPECT_EQ(s.ftp.Connect(), 0);
+  EXPECT_EQ(s.ftp.last_error().rfind("il server non offre una connessione protetta (TLS)", 0), 0)
+      << s.ftp.last_error();
+  EXPECT_EQ(plain.Count("USER"), 0);
+}
+
+// The vendor's side, for real: a key made by minisign and the archives
+// signed by tools/sign-archives.
+class FtpSigned : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (testing::OnWindows()) GTEST_SKIP() << "minisign is not run from Windows programs";
+    keys_ = testing::FreshFolder("avendro-vendor-");
+    Run("minisign -G -W -p '" + (keys_ / "key.pub").string() + "' -s '" +
+        (keys_ / "key.key").string() + "'");
+    std::string pub = ReadFile(keys_ / "key.pub");
+    SigningKey key;
+    ASSERT_TRUE(SigningKey::Parse(pub.substr(pub.find('\n') + 1), &key).ok());
+    TestFtpServer::Faults faults;
+    faults.broken = {"morva.rar"};
+    s_ = std::make_unique<Session>(faults);
+    s_->ftp.SetSigningKey(key);
+  }
+  void TearDown() override {
+    if (!keys_.empty()) fs::remove_all(keys_);
+  }
+  static void Run(const std::string& command) {
+    ASSERT_EQ(std::system((command + " </dev/null >/dev/null 2>&1").c_str()), 0) << command;
+  }
+  void SignAll() {
+    Run(std::string("'") + AVENDRO_SOURCE_DIR + "/tools/sign-archives' -s '" +
+        (keys_ / "key.key").string() + "' '" +
+        (s_->server.home() / TestFtpServer::kSite).string() + "'");
+  }
+
+  fs::path keys_;
+  std::unique_ptr<Session> s_;
+};
+
+TEST_F(FtpSigned, OnlyArchivesSignedWithTheBuiltInKeyReplaceTheOldOnes) {
+  Session& s = *s_;
+  const std::string archive = Bytes(2 * 1024 * 1024, 12);
+  for (const char* name : {"dunmar.rar", "vemo.rar", "olbi.rar", "zal.rar", "morva.rar"}) {
+    s.server.Put(name, archive);
+  }
+  SignAll();
+  fs::path download = s.server.home() / TestFtpServer::kSite / "download";
+  std::ofstream(download / "vemo.rar", std::ios::app) << "!";  // changed after signing
+  fs::remove(download / "olbi.rar.minisig");
+  std::ofstream(download / "zal.rar.minisig") << std::string(10 * 1024 * 1024, 'x');
+  ASSERT_NE(s.Login(), 0);
+
+  ASSERT_NE(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar"), 0) << s.ftp.last_error();
+  EXPECT_TRUE(ReadFile(s.t.Drive('d') / "dunmar.rar") == archive);
+  const std::pair<const char*, std::string> refused[] = {
+      {"vemo.rar", "vemo.rar: firma non valida"},
+      {"olbi.rar", "olbi.rar: firma mancante, olbi.rar.minisig non è sul server"},
+      {"zal.rar", "zal.rar: file della firma troppo grande (zal.rar.minisig)"},
+  };
+  for (const auto& [name, reason] : refused) {
+    fs::path old = s.t.Put('d', name, "earlier");
+    EXPECT_EQ(s.ftp.Download(name, std::string("d:\\") + name), 0);
+    EXPECT_EQ(s.ftp.last_error().substr(0, reason.size()), reason);
+    EXPECT_EQ(ReadFile(old), "earlier");
+  }
+  EXPECT_EQ(s.server.Count("RETR /" + std::string(TestFtpServer::kSite) + "/download/olbi.rar "),
+            0);  // no signature, no download
+
+  // A download cut short is checked as a whole once resumed.
+  EXPECT_EQ(s.ftp.Download("morva.rar", "d:\\morva.rar"), 0);
+  ASSERT_NE(s.Login(), 0);
+  ASSERT_NE(s.ftp.Download("morva.rar", "d:\\morva.rar"), 0) << s.ftp.last_error();
+  EXPECT_TRUE(ReadFile(s.t.Drive('d') / "morva.rar") == archive);
+  EXPECT_EQ(s.server.Count("REST " + std::to_string(archive.size() / 2)), 1);
+  std::vector<std::string> leftovers;
+  for (const auto& name : Others(s.t.Drive('d'), "")) {
+    if (name.ends_with(".avendro-part")) leftovers.push_back(name);
+  }
+  EXPECT_EQ(leftovers, std::vector<std::string>{});
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
+#include "update/ftp.h"
 #include "tests/test_support.h"
 
 namespace avendro {
@@ -53,6 +54,7 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<Launcher> launcher_;
   std::unique_ptr<FileDetailsSource> details_;
   Platform platform_{*files_, *processes_, *launcher_, *details_};
+  Ftp ftp_{*files_};  // outlives the window, which holds it
   std::unique_ptr<AggSoftware> window_;
 };
 
@@ -190,11 +192,18 @@ TEST_F(WindowTest, UscitaClosesTheWindow) {
 }
 
 TEST_F(WindowTest, CloseDuringAHandlerWaitsForItsEnd) {
+  window_->UseFtp(ftp_);
   bool visible_inside = false;
   window_->RunHandler([&] {
+    window_->ShowProgress("40% - 1,2 MB di 3,0 MB");
     window_->close();
     window_->KeepAlive();
     visible_inside = window_->isVisible();
+    // A transfer under way ends at once, and the window says why it waits.
+    EXPECT_TRUE(ftp_.cancelled());
+    EXPECT_EQ(Find<QLabel>(QStringLiteral("Progress"))->text(), "CHIUSURA IN CORSO...");
+    window_->ShowProgress("");
+    EXPECT_TRUE(Find<QLabel>(QStringLiteral("Progress"))->isVisible());
     // Clicks that arrive meanwhile are not handled.
     QTest::mouseClick(Box(0), Qt::LeftButton);
     window_->KeepAlive();
@@ -204,9 +213,16 @@ TEST_F(WindowTest, CloseDuringAHandlerWaitsForItsEnd) {
   EXPECT_FALSE(window_->isVisible());
 }
 
-TEST_F(WindowTest, BusyLabelAndPointer) {
+TEST_F(WindowTest, BusyLabelProgressAndPointer) {
   window_->ShowBusy(true);
   EXPECT_TRUE(Find<QLabel>(QStringLiteral("Label4"))->isVisible());
+  QLabel* progress = Find<QLabel>(QStringLiteral("Progress"));
+  EXPECT_FALSE(progress->isVisible());  // only while a file downloads
+  window_->ShowProgress("40% - 1,2 MB di 3,0 MB");
+  EXPECT_TRUE(progress->isVisible());
+  EXPECT_EQ(progress->text(), "40% - 1,2 MB di 3,0 MB");
+  window_->ShowProgress("");
+  EXPECT_FALSE(progress->isVisible());
   window_->SetPointer(Pointer::kHourglass);
   EXPECT_EQ(window_->cursor().shape(), Qt::WaitCursor);
   window_->ShowBusy(false);

@@ -5,6 +5,7 @@
         [--port N] [--log FILE] [--tls [--tls-wrong-name] [--tls-dir DIR]]
         [--refuse NAME] [--break NAME] [--stall NAME] [--short NAME]
         [--long NAME] [--no-size NAME] [--trickle NAME] [--stall-greeting]
+        [--rate BYTES_PER_SECOND]
 
 Prints the port on stdout once it accepts connections, then serves until
 it is terminated. Faults, for the file NAME of any folder:
@@ -21,6 +22,8 @@ it is terminated. Faults, for the file NAME of any folder:
 A stall or a trickle lasts at most --stall-seconds (default 120), then the
 transfer ends (226) with what has been sent. --log FILE records the
 sessions (logins, REST, SIZE and MDTM, transfers, disconnects) in FILE.
+--rate sends the data of every transfer at most that fast, evenly, as
+over a link of that speed (125000000 for 1 Gbit/s), with or without TLS.
 
 --tls makes a new certificate authority and a certificate for 127.0.0.1
 and localhost signed by it (with --tls-wrong-name, for other.example
@@ -52,6 +55,10 @@ EXTRA = b"-- more bytes than SIZE said --\n"
 
 # The seconds between the bytes of a --trickle transfer.
 TRICKLE_GAP = 0.5
+
+# How far, in seconds, a --rate transfer may run ahead of its rate before it
+# waits: a few milliseconds, since the loop's timers are no finer.
+PACE_GAP = 0.004
 
 
 def pause(seconds):
@@ -224,6 +231,50 @@ def data_handler(base):
     return DataHandler
 
 
+def paced(base, rate):
+    """`base`, a pyftpdlib data connection, sending at most `rate` bytes a
+    second: whenever the bytes sent run ahead of the clock by more than
+    PACE_GAP, the connection leaves the loop until the clock catches up.
+    pyftpdlib's own ThrottledDTPHandler sends a second's worth of bytes at
+    full speed and then sleeps, which is no link. No sendfile: every byte
+    goes through send()."""
+
+    class PacedHandler(base):
+        _paced_start = None
+        _paced_sent = 0
+        _paced_wake = None
+
+        def use_sendfile(self):
+            return False
+
+        def send(self, data):
+            sent = super().send(data)
+            now = time.monotonic()
+            if self._paced_start is None:
+                self._paced_start = now
+            self._paced_sent += sent
+            ahead = self._paced_start + self._paced_sent / rate - now
+            if ahead > PACE_GAP and self.connected:
+                self.del_channel()
+                self._paced_wake = self.ioloop.call_later(
+                    ahead, self._paced_resume, _errback=self.handle_error
+                )
+            return sent
+
+        def _paced_resume(self):
+            self._paced_wake = None
+            # Registers the connection again unless something else has.
+            self.modify_ioloop_events(self.ioloop.WRITE)
+
+        def close(self):
+            if self._paced_wake is not None and not self._paced_wake.cancelled:
+                self._paced_wake.cancel()
+            self._paced_wake = None
+            super().close()
+
+    return PacedHandler
+
+
 def tls_data_handler():
     """TLS_DTPHandler surviving its TLS handshake.
 
@@ -268,6 +319,9 @@ def make_handler(opts):
 
         class base(FTPHandler):
             dtp_handler = data_handler(DTPHandler)
+
+    if opts.rate:
+        base.dtp_handler = paced(base.dtp_handler, opts.rate)
 
     class Handler(base):
         banner = "Avendro test server ready."
@@ -373,6 +427,7 @@ def main():
     parser.add_argument("--tls", action="store_true")
     parser.add_argument("--tls-wrong-name", action="store_true")
     parser.add_argument("--tls-dir")
+    parser.add_argument("--rate", type=int, default=0)
     parser.add_argument("--log")
     opts = parser.parse_args()
 

@@ -487,7 +487,10 @@ int32_t Ftp::FetchInto(const std::string& remote, PartialFile& file, const Remot
   if (got == 0) return Fail(remote + ": il file sul server è vuoto");
   if (check != nullptr) {
     Status status = check->Finish();
-    if (!status.ok()) return Fail(remote + ": " + status.message());
+    if (!status.ok()) {
+      *resumable_bytes = false;  // somewhere in them is a byte the vendor did not sign
+      return Fail(remote + ": " + status.message());
+    }
   }
   return 1;
 }
