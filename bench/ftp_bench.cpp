@@ -1,9 +1,14 @@
-// Download speed and memory of the FTP control against the curl tool, on our
-// test server at 127.0.0.1:
-//   ftp_bench                   prints the two figures
-//   ftp_bench fetch HOST FOLDER FILE DIR   one download (the measured child)
+// Download speed and memory of the FTP control against the curl tool, and
+// what a signature check costs, on our test server at 127.0.0.1:
+//   ftp_bench                   prints the figures
+//   ftp_bench fetch HOST FOLDER FILE DIR [--key KEY] [--tls CA_FILE]
+//                               one download (the measured child); KEY is
+//                               the base64 line of a minisign.pub, CA_FILE
+//                               the PEM of the authority to trust over TLS
 // Each download runs in a process of its own, so that its wall time and its
 // peak resident memory are its own.
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,9 +17,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +35,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using avendro::testing::TestFtpServer;
+
+// 1 Gbit/s: a shop's download is bound by its link, not by the loopback.
+constexpr long kLinkBytesPerSecond = 125000000;
 
 struct Run {
   double seconds = 0;
@@ -57,6 +67,37 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// The median seconds of `a` and of `b` over `runs` runs taken in turns,
+// after one warm-up of each when `warm_up`; `ok` when every run was.
+struct Medians {
+  double a = 0;
+  double b = 0;
+  bool ok = true;
+};
+
+Medians InTurns(int runs, bool warm_up, const std::function<Run()>& a,
+                const std::function<Run()>& b) {
+  if (warm_up) {
+    a();
+    b();
+  }
+  std::vector<double> as, bs;
+  Medians m;
+  for (int i = 0; i < runs; ++i) {
+    Run x = a();
+    Run y = b();
+    m.ok = m.ok && x.ok && y.ok;
+    as.push_back(x.seconds);
+    bs.push_back(y.seconds);
+  }
+  m.a = Median(as);
+  m.b = Median(bs);
+  return m;
+}
+
+const char* Failed(bool ok) { return ok ? "" : " (A DOWNLOAD FAILED)"; }
+const char* Missed(bool met) { return met ? "" : " MISSED"; }
+
 void MakeFile(const fs::path& path, long mebibytes) {
   std::ofstream out(path, std::ios::binary);
   std::string block(1 << 20, '\0');
@@ -65,8 +106,68 @@ void MakeFile(const fs::path& path, long mebibytes) {
     out.write(block.data(), static_cast<std::streamsize>(block.size()));
 }
 
+void Empty(const fs::path& folder) {
+  for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
+}
+
+// Runs `command` with its output thrown away; true when it succeeded.
+bool Quietly(const std::string& command) {
+  return std::system((command + " </dev/null >/dev/null 2>&1").c_str()) == 0;
+}
+
+// tools/ftp_server.py serving `home` (as TestFtpServer lays it out) and
+// sending at most `rate` bytes a second. Stopped by the destructor.
+class PacedServer {
+ public:
+  PacedServer(const fs::path& home, long rate) {
+    std::vector<std::string> args = {"/usr/bin/python3", AVENDRO_SOURCE_DIR "/tools/ftp_server.py",
+                                     "--home",           home.string(),
+                                     "--user",           TestFtpServer::kUser,
+                                     "--password",       TestFtpServer::kPassword,
+                                     "--rate",           std::to_string(rate)};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    // The server prints its port once it listens.
+    std::string line;
+    pollfd p{out[0], POLLIN, 0};
+    while (pid_ > 0 && line.find('\n') == std::string::npos && poll(&p, 1, 15000) > 0) {
+      char buf[64];
+      ssize_t n = read(out[0], buf, sizeof buf);
+      if (n <= 0) break;
+      line.append(buf, static_cast<size_t>(n));
+    }
+    close(out[0]);
+    port_ = std::atoi(line.c_str());
+  }
+  ~PacedServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  PacedServer(const PacedServer&) = delete;
+  PacedServer& operator=(const PacedServer&) = delete;
+
+  bool ok() const { return port_ > 0; }
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
 int Fetch(const std::string& host, const std::string& folder, const std::string& file,
-          const std::string& dir) {
+          const std::string& dir, const std::string& key_line, const std::string& ca_file) {
   avendro::DriveMap drives;
   drives.Set('d', dir);
   avendro::PosixFileSystem files(drives);
@@ -74,6 +175,12 @@ int Fetch(const std::string& host, const std::string& folder, const std::string&
   ftp.SetHost(host);
   ftp.SetAccount(TestFtpServer::kUser);
   ftp.SetPassword(TestFtpServer::kPassword);
+  if (!key_line.empty()) {
+    avendro::SigningKey key;
+    if (!avendro::SigningKey::Parse(key_line, &key).ok()) return 2;
+    ftp.SetSigningKey(key);
+  }
+  if (!ca_file.empty()) ftp.SetTls({true, avendro::testing::ReadFile(ca_file)});
   bool ok =
       ftp.Connect() != 0 && ftp.ChangeFolder(folder) != 0 && ftp.Download(file, "d:\\" + file) != 0;
   ftp.Disconnect();
@@ -83,56 +190,147 @@ int Fetch(const std::string& host, const std::string& folder, const std::string&
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc == 6 && std::strcmp(argv[1], "fetch") == 0)
-    return Fetch(argv[2], argv[3], argv[4], argv[5]);
+  if (argc >= 6 && std::strcmp(argv[1], "fetch") == 0) {
+    std::string key_line, ca_file;
+    for (int i = 6; i < argc; i += 2) {
+      if (i + 1 == argc) return 2;
+      if (std::strcmp(argv[i], "--key") == 0) {
+        key_line = argv[i + 1];
+      } else if (std::strcmp(argv[i], "--tls") == 0) {
+        ca_file = argv[i + 1];
+      } else {
+        return 2;
+      }
+    }
+    return Fetch(argv[2], argv[3], argv[4], argv[5], key_line, ca_file);
+  }
 
   TestFtpServer server;
   const std::string folder = std::string(TestFtpServer::kSite) + "/download";
   for (auto [name, size] : {std::pair{"big.rar", 256L}, {"small.rar", 16L}, {"huge.rar", 512L}}) {
     MakeFile(server.Put(name, ""), size);
   }
-  fs::path dir = fs::temp_directory_path() / ("avendro-ftpbench-" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  const fs::path work =
+      fs::temp_directory_path() / ("avendro-ftpbench-" + std::to_string(getpid()));
+  const fs::path drive = work / "d";
+  fs::create_directories(drive);
   const std::string self = fs::canonical("/proc/self/exe").string();
-  auto ours = [&](const std::string& file) {
-    Run r = Measure({self, "fetch", server.host(), folder, file, dir.string()});
-    fs::remove(dir / file);
+  auto ours = [&](const std::string& host, const std::string& file,
+                  const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = {self, "fetch", host, folder, file, drive.string()};
+    args.insert(args.end(), options.begin(), options.end());
+    Run r = Measure(args);
+    Empty(drive);
     return r;
   };
-  auto curl = [&](const std::string& file) {
-    Run r = Measure({"curl", "-s", "-o", (dir / file).string(), "-u",
-                     std::string(TestFtpServer::kUser) + ":" + TestFtpServer::kPassword,
-                     "ftp://" + server.host() + "/" + folder + "/" + file});
-    fs::remove(dir / file);
+  auto curl = [&](const std::string& host, const std::string& file,
+                  const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = {"curl", "-s"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {"-o", (drive / file).string(), "-u",
+                             std::string(TestFtpServer::kUser) + ":" + TestFtpServer::kPassword,
+                             "ftp://" + host + "/" + folder + "/" + file});
+    Run r = Measure(args);
+    Empty(drive);
     return r;
   };
-
-  // Throughput: interleaved, median of five, after one warm-up of each.
   const double mib = 256.0;
-  ours("big.rar");
-  curl("big.rar");
-  std::vector<double> a, b;
-  bool ok = true;
-  for (int i = 0; i < 5; ++i) {
-    Run x = ours("big.rar");
-    Run y = curl("big.rar");
-    ok = ok && x.ok && y.ok;
-    a.push_back(mib / x.seconds);
-    b.push_back(mib / y.seconds);
+
+  // Throughput: in turns, median of five, after one warm-up of each.
+  {
+    Medians m = InTurns(
+        5, true, [&] { return ours(server.host(), "big.rar"); },
+        [&] { return curl(server.host(), "big.rar"); });
+    std::printf(
+        "download throughput, 256 MiB%s: %.0f MiB/s vs curl %.0f MiB/s ratio %.2f (target >= "
+        "0.95)\n",
+        Failed(m.ok), mib / m.a, mib / m.b, m.b / m.a);
   }
-  std::printf(
-      "download throughput, 256 MiB%s: %.0f MiB/s vs curl %.0f MiB/s ratio %.2f (target >= 0.95)\n",
-      ok ? "" : " (A DOWNLOAD FAILED)", Median(a), Median(b), Median(a) / Median(b));
 
   // Memory: the peak of a 512 MiB download against that of a 16 MiB one.
-  Run small = ours("small.rar");
-  Run huge = ours("huge.rar");
-  Run curl_huge = curl("huge.rar");
-  std::printf(
-      "download peak memory: 512 MiB file %.1f MiB vs 16 MiB file %.1f MiB difference "
-      "%.2f MiB (target < 4; curl on 512 MiB: %.1f MiB)%s\n",
-      huge.peak_kib / 1024.0, small.peak_kib / 1024.0, (huge.peak_kib - small.peak_kib) / 1024.0,
-      curl_huge.peak_kib / 1024.0, small.ok && huge.ok ? "" : " (A DOWNLOAD FAILED)");
-  fs::remove_all(dir);
+  {
+    Run small = ours(server.host(), "small.rar");
+    Run huge = ours(server.host(), "huge.rar");
+    Run curl_huge = curl(server.host(), "huge.rar");
+    std::printf(
+        "download peak memory: 512 MiB file %.1f MiB vs 16 MiB file %.1f MiB difference "
+        "%.2f MiB (target < 4; curl on 512 MiB: %.1f MiB)%s\n",
+        huge.peak_kib / 1024.0, small.peak_kib / 1024.0, (huge.peak_kib - small.peak_kib) / 1024.0,
+        curl_huge.peak_kib / 1024.0, Failed(small.ok && huge.ok));
+  }
+
+  // Throughput over TLS, the same file on a server that requires it.
+  {
+    TestFtpServer::Faults faults;
+    faults.tls = true;
+    TestFtpServer tls(faults);
+    const fs::path copy = tls.Put("big.rar", "");
+    std::error_code ec;
+    fs::remove(copy, ec);
+    fs::create_hard_link(server.home() / TestFtpServer::kSite / "download" / "big.rar", copy, ec);
+    if (ec) MakeFile(copy, 256);
+    const std::string ca = (work / "ca.pem").string();
+    std::ofstream(ca) << tls.CaPem();
+    Medians m = InTurns(
+        5, true,
+        [&] {
+          return ours(tls.host(), "big.rar", {"--tls", ca});
+        },
+        [&] {
+          return curl(tls.host(), "big.rar", {"--ssl-reqd", "--cacert", ca});
+        });
+    std::printf(
+        "FTPS download throughput, 256 MiB%s: %.0f MiB/s vs curl %.0f MiB/s ratio %.2f "
+        "(target >= 0.9)%s\n",
+        Failed(m.ok), mib / m.a, mib / m.b, m.b / m.a, Missed(m.b / m.a >= 0.9));
+  }
+
+  // The signature check: big.rar signed by the real minisign with a key
+  // pair of its own, fetched with and without the public key.
+  const fs::path pub = work / "bench.pub";
+  const fs::path secret = work / "bench.key";
+  const fs::path big = server.home() / TestFtpServer::kSite / "download" / "big.rar";
+  std::string key_line;
+  if (Quietly("minisign -G -W -p '" + pub.string() + "' -s '" + secret.string() + "'") &&
+      Quietly("minisign -S -s '" + secret.string() + "' -m '" + big.string() + "'")) {
+    std::string text = avendro::testing::ReadFile(pub);
+    size_t start = text.find('\n') + 1;
+    key_line = text.substr(start, text.find('\n', start) - start);
+  }
+  if (key_line.empty()) {
+    std::printf(
+        "signed download: not measured, minisign failed (tools/install-deps installs it)\n");
+  } else {
+    // On a 1 Gbit/s link the bytes are hashed as they arrive, in the
+    // link's time; this is where a shop downloads.
+    PacedServer link(server.home(), kLinkBytesPerSecond);
+    if (!link.ok()) {
+      std::printf("signed download at 1 Gbit/s: not measured, the paced server did not start\n");
+    } else {
+      Medians m = InTurns(
+          5, false,
+          [&] {
+            return ours(link.host(), "big.rar", {"--key", key_line});
+          },
+          [&] { return ours(link.host(), "big.rar"); });
+      std::printf(
+          "signed download at 1 Gbit/s, 256 MiB%s: %.2f s vs unsigned %.2f s ratio %.2f "
+          "(target < 1.05)%s\n",
+          Failed(m.ok), m.a, m.b, m.a / m.b, Missed(m.a / m.b < 1.05));
+    }
+    // On the loopback the download itself is CPU-bound, so the hashing
+    // adds its own time: for information only.
+    Medians m = InTurns(
+        5, true,
+        [&] {
+          return ours(server.host(), "big.rar", {"--key", key_line});
+        },
+        [&] { return ours(server.host(), "big.rar"); });
+    std::printf(
+        "signed download on loopback, 256 MiB%s: %.2f s vs unsigned %.2f s ratio %.2f "
+        "(no target: the hashing cannot hide behind the link)\n",
+        Failed(m.ok), m.a, m.b, m.a / m.b);
+  }
+  fs::remove_all(work);
   return 0;
 }
