@@ -84,8 +84,7 @@ Status WriteAll(int fd, const char* data, size_t size, const std::string& path) 
 // A partial download at `partial_`, appended to through `fd_`.
 class PosixPartialFile : public PartialFile {
  public:
-  PosixPartialFile(std::string path, std::string partial, std::string target, int fd,
-                   uint64_t kept)
+  PosixPartialFile(std::string path, std::string partial, std::string target, int fd, uint64_t kept)
       : path_(std::move(path)),
         partial_(std::move(partial)),
         target_(std::move(target)),
@@ -105,10 +104,13 @@ class PosixPartialFile : public PartialFile {
     uint64_t left = kept_;
     Status status;
     while (left > 0 && status.ok()) {
-      ssize_t n = read(fd, buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+      ssize_t n =
+          read(fd, buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) status = ErrnoError(path_, errno);
-      else if (n == 0) status = Status::Error(path_ + ": file più corto del previsto");
+      if (n < 0)
+        status = ErrnoError(path_, errno);
+      else if (n == 0)
+        status = Status::Error(path_ + ": file più corto del previsto");
       else {
         sink(buffer.data(), static_cast<size_t>(n));
         left -= static_cast<uint64_t>(n);
@@ -239,7 +241,7 @@ Status PosixFileSystem::OpenPartial(const std::string& path, const std::string& 
   if (!s.ok()) return s;
   int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return ErrnoError(path, errno);
-  struct stat st{};
+  struct stat st {};
   if (fstat(fd, &st) != 0) {
     int err = errno;
     close(fd);
@@ -264,8 +266,9 @@ Status PosixFileSystem::ListFolder(const std::string& folder, std::vector<Folder
   while (dirent* entry = readdir(dir)) {
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    struct stat st{};
-    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    struct stat st {};
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+      continue;  // gone meanwhile
     FolderEntry e;
     e.name = name;
     e.modified = std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec);

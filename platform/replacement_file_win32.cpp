@@ -157,8 +157,9 @@ Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& 
   if (!s.ok()) return s;
   s = ToUtf16(target, &wide_target);
   if (!s.ok()) return s;
-  HANDLE handle = CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Win32Error(path, GetLastError());
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(handle, &size)) {

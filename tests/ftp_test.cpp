@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 
@@ -35,9 +35,8 @@ std::vector<std::string> Others(const fs::path& folder, const std::string& keep)
 
 // Gives a server file the modification time `seconds` after 2020.
 void SetTime(const fs::path& path, int seconds) {
-  auto when = std::chrono::file_clock::from_sys(std::chrono::sys_days{std::chrono::year{2020} /
-                                                                      1 / 1} +
-                                                std::chrono::seconds(seconds));
+  auto when = std::chrono::file_clock::from_sys(
+      std::chrono::sys_days{std::chrono::year{2020} / 1 / 1} + std::chrono::seconds(seconds));
   fs::last_write_time(path, when);
 }
 
@@ -209,7 +208,8 @@ TEST(Ftp, OnlyTheWholeAnnouncedFileReplacesTheOldOne) {
   s.server.Put("nothing.rar", "");
   ASSERT_NE(s.Login(), 0);
   const std::pair<const char*, const char*> refused[] = {
-      {"short.rar", "trasferimento interrotto, arrivati 131072 byte dei 262144 annunciati dal server"},
+      {"short.rar",
+       "trasferimento interrotto, arrivati 131072 byte dei 262144 annunciati dal server"},
       {"long.rar", "il server manda più dei 262144 byte annunciati"},
       {"empty.rar", "il file sul server è vuoto"},
       {"nothing.rar", "il file sul server è vuoto"},
@@ -365,8 +365,8 @@ class FtpSigned : public ::testing::Test {
   }
   void SignAll() {
     Run(std::string("'") + AVENDRO_SOURCE_DIR + "/tools/sign-archives' -s '" +
-        (keys_ / "key.key").string() + "' '" +
-        (s_->server.home() / TestFtpServer::kSite).string() + "'");
+        (keys_ / "key.key").string() + "' '" + (s_->server.home() / TestFtpServer::kSite).string() +
+        "'");
   }
 
   fs::path keys_;

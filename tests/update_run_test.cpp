@@ -215,16 +215,16 @@ TEST(Aggiorna, FailedDownloadEndsTheRunAfterEarlierSlotsAreDone) {
   u.server.Put("vemo.rar", "vemo");  // dunmar.rar is missing
   for (int slot : {1, 5, 9}) u.window.boxes[static_cast<size_t>(slot)] = 1;
   u.remote.Aggiorna();
-  EXPECT_EQ(u.window.log.text(),
-            LogOf(Join({kRarOk,
-                        kConnected,
-                        {"Inizio download programma ", "Il programma è stato scaricato ",
-                         "Inizio download programma ",
-                         "Impossibile scaricare il programma. Riprovare più tardi",
-                         "Motivo: dunmar.rar: risposta del server: 550 /" +
-                             std::string(TestFtpServer::kSite) +
-                             "/download/dunmar.rar is not retrievable."},
-                        ClosingLines()})));
+  EXPECT_EQ(
+      u.window.log.text(),
+      LogOf(Join(
+          {kRarOk,
+           kConnected,
+           {"Inizio download programma ", "Il programma è stato scaricato ",
+            "Inizio download programma ", "Impossibile scaricare il programma. Riprovare più tardi",
+            "Motivo: dunmar.rar: risposta del server: 550 /" + std::string(TestFtpServer::kSite) +
+                "/download/dunmar.rar is not retrievable."},
+           ClosingLines()})));
   EXPECT_EQ(u.window.boxes_read, (std::vector<int>{0, 1, 2, 3, 4, 5}));
   EXPECT_EQ(starter.Calls(1),
             (std::vector<std::string>{"start /wait /max d:\\drubel\\aggiorna.bat"}));

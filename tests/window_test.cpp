@@ -16,8 +16,8 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
-#include "update/ftp.h"
 #include "tests/test_support.h"
+#include "update/ftp.h"
 
 namespace avendro {
 namespace {

@@ -1,10 +1,12 @@
 // Opens the window as the program does and saves a picture of it:
-//   screenshot OUTPUT.png [SLOT ...] [aggiorna|installa]
+//   screenshot OUTPUT.png [SLOT ...] [aggiorna|installa] [during]
 // Each SLOT is ticked (as a click) first; "aggiorna" or "installa" then
 // presses that button, answering Yes to every question. The log text is
-// printed on standard output.
+// printed on standard output. With "during" the picture is taken while a
+// download shows its progress, past a third of the file.
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -38,6 +40,19 @@ int main(int argc, char* argv[]) {
   });
   answer.start(50);
 
+  // Timers fire while the run repaints the window, so this one sees the
+  // progress of a download as it goes.
+  const bool during = std::strcmp(argv[argc - 1], "during") == 0;
+  bool taken = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    auto* progress = window.findChild<QLabel*>(QStringLiteral("Progress"));
+    if (taken || progress == nullptr || !progress->isVisible()) return;
+    if (progress->text().section(QLatin1Char('%'), 0, 0).toInt() < 33) return;
+    taken = window.grab().save(QString::fromLocal8Bit(argv[1]));
+  });
+  if (during) watch.start(100);
+
   for (int i = 2; i < argc; ++i) {
     QString word = QString::fromLocal8Bit(argv[i]);
     const char* button = word == QLatin1String("aggiorna")   ? "Command1"
@@ -54,7 +69,7 @@ int main(int argc, char* argv[]) {
 
   int result = 1;
   QTimer::singleShot(300, [&] {
-    result = window.grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+    result = during ? (taken ? 0 : 1) : window.grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
     app.quit();
   });
   app.exec();

@@ -94,7 +94,8 @@ struct FtpCallbacks {
       return 1;
     }
     if (now - transfer->span_start >= ftp->slow_span_) {
-      uint64_t wanted = ftp->slow_bytes_per_second_ * static_cast<uint64_t>(ftp->slow_span_.count());
+      uint64_t wanted =
+          ftp->slow_bytes_per_second_ * static_cast<uint64_t>(ftp->slow_span_.count());
       if (transfer->received - transfer->span_bytes < wanted) {
         transfer->slow = true;
         return 1;
@@ -224,8 +225,9 @@ std::string Ftp::Url(const std::string& path) const {
 
 void Ftp::ApplyTls() {
   CURL* c = Handle(curl_);
-  curl_easy_setopt(c, CURLOPT_USE_SSL, tls_.required ? static_cast<long>(CURLUSESSL_ALL)
-                                                     : static_cast<long>(CURLUSESSL_NONE));
+  curl_easy_setopt(
+      c, CURLOPT_USE_SSL,
+      tls_.required ? static_cast<long>(CURLUSESSL_ALL) : static_cast<long>(CURLUSESSL_NONE));
   curl_easy_setopt(c, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
   if (tls_.ca_pem.empty()) {
     curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, nullptr);
@@ -337,7 +339,8 @@ std::string Ftp::Reason(int code, const char* detail) const {
       reason = "connessione interrotta" + (reply.empty() ? said : "; " + reply);
       break;
     default:
-      reason = !reply.empty() ? reply : std::string(curl_easy_strerror(static_cast<CURLcode>(code))) + said;
+      reason = !reply.empty() ? reply
+                              : std::string(curl_easy_strerror(static_cast<CURLcode>(code))) + said;
       break;
   }
   // A server may repeat what it was sent; the password never goes further.

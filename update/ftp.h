@@ -123,10 +123,10 @@ class Ftp {
   // login directory, "" or ending in "/" for a folder.
   struct Request {
     std::string path;
-    bool fresh = false;        // a new connection
-    bool close_after = false;  // QUIT after it
-    bool file_times = false;   // ask MDTM
-    uint64_t resume_from = 0;  // REST
+    bool fresh = false;            // a new connection
+    bool close_after = false;      // QUIT after it
+    bool file_times = false;       // ask MDTM
+    uint64_t resume_from = 0;      // REST
     Transfer* transfer = nullptr;  // none: no data is fetched
   };
   int Perform(const Request& request);
@@ -163,7 +163,7 @@ class Ftp {
   uint64_t slow_bytes_per_second_ = kSlowBytesPerSecond;
   std::chrono::seconds slow_span_ = kSlowSpan;
   std::string last_error_;
-  std::string last_reply_;  // the server's last reply line
+  std::string last_reply_;        // the server's last reply line
   Transfer* transfer_ = nullptr;  // the transfer under way, if any
 };
 

@@ -9,8 +9,8 @@
 namespace avendro {
 
 FtpSettings CompiledFtpSettings() {
-  FtpSettings settings{HostFtp, UtenteFtp, PasswordFtp, CartellaSito, {TlsRequired, TrustedCaPem},
-                       std::nullopt};
+  FtpSettings settings{
+      HostFtp, UtenteFtp, PasswordFtp, CartellaSito, {TlsRequired, TrustedCaPem}, std::nullopt};
   // The build refuses a malformed key, so this cannot fail; were it to,
   // no download must pass unchecked.
   if (!CompiledSigningKey(&settings.signing_key).ok()) std::abort();
@@ -36,8 +36,8 @@ std::string Amount(uint64_t bytes) {
 std::string ProgressText(uint64_t done, int64_t total) {
   if (total <= 0) return Amount(done) + " scaricati";
   uint64_t whole = static_cast<uint64_t>(total);
-  return std::to_string(done >= whole ? 100 : done * 100 / whole) + "% - " + Amount(done) +
-         " di " + Amount(whole);
+  return std::to_string(done >= whole ? 100 : done * 100 / whole) + "% - " + Amount(done) + " di " +
+         Amount(whole);
 }
 
 RemoteUpdate::RemoteUpdate(WindowPort& window, Platform& platform, Ftp& ftp, const Modu1& modu1,
@@ -48,9 +48,8 @@ RemoteUpdate::RemoteUpdate(WindowPort& window, Platform& platform, Ftp& ftp, con
       modu1_(modu1),
       settings_(std::move(settings)) {
   ftp_.SetKeepAlive([this] { window_.KeepAlive(); });
-  ftp_.SetProgress([this](uint64_t done, int64_t total) {
-    window_.ShowProgress(ProgressText(done, total));
-  });
+  ftp_.SetProgress(
+      [this](uint64_t done, int64_t total) { window_.ShowProgress(ProgressText(done, total)); });
 }
 
 RemoteUpdate::~RemoteUpdate() {

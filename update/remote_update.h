@@ -15,11 +15,11 @@ namespace avendro {
 
 // Where the update server is and how to log in.
 struct FtpSettings {
-  std::string host;      // HostFtp, maybe with ":port"
-  std::string user;      // UtenteFtp
-  std::string password;  // PasswordFtp
-  std::string site;      // CartellaSito, in the login directory
-  FtpTls tls;            // how the connection is protected
+  std::string host;                       // HostFtp, maybe with ":port"
+  std::string user;                       // UtenteFtp
+  std::string password;                   // PasswordFtp
+  std::string site;                       // CartellaSito, in the login directory
+  FtpTls tls;                             // how the connection is protected
   std::optional<SigningKey> signing_key;  // when set, every download must be signed with it
 };
 

@@ -20,7 +20,7 @@ void RemoteUpdate::ScaricoInstallaRar() {
   if (found.empty()) {
     window_.AggiungiStato("Il programma non è stato installato");
     window_.AggiungiStato("Motivo: " + (status.ok() ? installer + " non si trova dopo il download"
-                                                     : status.message()));
+                                                    : status.message()));
     return;
   }
   uint64_t task = 0;
