@@ -235,23 +235,25 @@ Status PosixFileSystem::BeginReplacement(const std::string& path,
 Status PosixFileSystem::OpenPartial(const std::string& path, const std::string& target,
                                     std::unique_ptr<PartialFile>* file) {
   std::string native, native_target;
-  Status s = NativePath(path, &native);
+  // Failures name the target: the operator knows the archive, not its
+  // partial file.
+  Status s = NativePath(target, &native_target);
   if (!s.ok()) return s;
-  s = NativePath(target, &native_target);
-  if (!s.ok()) return s;
+  s = NativePath(path, &native);
+  if (!s.ok()) return Status::Error(target + ": " + s.message());
   int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) return ErrnoError(path, errno);
+  if (fd < 0) return ErrnoError(target, errno);
   struct stat st {};
   if (fstat(fd, &st) != 0) {
     int err = errno;
     close(fd);
-    return ErrnoError(path, err);
+    return ErrnoError(target, err);
   }
   if (!S_ISREG(st.st_mode)) {
     close(fd);
     return Status::Error(path + ": non è un file");
   }
-  *file = std::make_unique<PosixPartialFile>(path, native, native_target, fd,
+  *file = std::make_unique<PosixPartialFile>(target, native, native_target, fd,
                                              static_cast<uint64_t>(st.st_size));
   return Status::Ok();
 }

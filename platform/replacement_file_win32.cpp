@@ -160,14 +160,14 @@ Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& 
   HANDLE handle =
       CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return Win32Error(path, GetLastError());
+  if (handle == INVALID_HANDLE_VALUE) return Win32Error(target, GetLastError());
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(handle, &size)) {
     DWORD error = GetLastError();
     CloseHandle(handle);
-    return Win32Error(path, error);
+    return Win32Error(target, error);
   }
-  *file = std::make_unique<Win32PartialFile>(path, wide, wide_target, handle,
+  *file = std::make_unique<Win32PartialFile>(target, wide, wide_target, handle,
                                              static_cast<uint64_t>(size.QuadPart));
   return Status::Ok();
 }

@@ -192,6 +192,7 @@ TEST(Ftp, FailedDownloadsLeaveTheOldArchiveAndResumeWhileTheServerFileIsTheSame)
   EXPECT_TRUE(Others(olbi.parent_path(), "olbi.rar").empty());
   s.server.Put("fenu.rar", "fenu");
   EXPECT_EQ(s.ftp.Download("fenu.rar", "d:\\fenu\\fenu.rar "), 0);
+  EXPECT_EQ(s.ftp.last_error().rfind("d:\\fenu\\fenu.rar", 0), 0) << s.ftp.last_error();
   EXPECT_FALSE(fs::exists(s.t.Drive('d') / "fenu"));
 }
 
