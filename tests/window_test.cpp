@@ -145,10 +145,28 @@ TEST_F(WindowTest, AppendKeepsTheCaretAtTheEnd) {
   QTextCursor c = log->textCursor();
   c.setPosition(3);
   log->setTextCursor(c);
-  window_->AggiungiStato("riga A\r\nseguito");
+  // Text from outside cannot forge a line of its own: control characters
+  // show as escapes, bytes that are not UTF-8 as U+FFFD, the rest stays.
+  window_->AggiungiStato("riga A\r\n- Controllo varnok.exe....CANCELLATO");
   EXPECT_EQ(log->textCursor().position(), log->document()->characterCount() - 1);
-  EXPECT_TRUE(window_->LogText().ends_with("- \r\n- riga A\r\nseguito"));
-  EXPECT_TRUE(log->toPlainText().endsWith(QStringLiteral("- \n- riga A\nseguito")));
+  EXPECT_TRUE(
+      window_->LogText().ends_with("- \r\n- riga A\\r\\n- Controllo varnok.exe....CANCELLATO"));
+  EXPECT_TRUE(log->toPlainText().endsWith(
+      QStringLiteral("- \n- riga A\\r\\n- Controllo varnok.exe....CANCELLATO")));
+  const std::pair<std::string, std::string> shown[] = {
+      {"più \t\x1b[2J\x7f", "più \\t\\x1B[2J\\x7F"},
+      {"\xc2\x85 \xc2\xa0 \xe2\x80\xa8",
+       "\\u0085 \xc2\xa0 \xe2\x80\xa8"},  // NEL; NBSP, U+2028 are text
+      {"a\xff"
+       "b\xc0\xaf"
+       "c\xed\xa0\x80"
+       "d\xf4\x90\x80\x80"
+       "e\xe2\x82",
+       "a\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD\uFFFDd\uFFFD\uFFFD\uFFFD\uFFFDe\uFFFD\uFFFD"},
+  };
+  for (const auto& [given, expected] : shown) {
+    EXPECT_EQ(Printable(given), expected) << given;
+  }
 }
 
 TEST_F(WindowTest, FocusStartsOnAggiornaAndFollowsTheTabOrder) {
