@@ -54,6 +54,10 @@ struct FolderEntry {
   bool folder = false;
 };
 
+// Why a folder on a drive that holds the whole file system (Wine's z:) is
+// no place to start from: the work drive must be a shop drive.
+Status WholeFileSystemDrive(const std::string& folder, char letter);
+
 // Drives, Windows paths and the few file operations the program makes.
 // Every path handed in is a Windows path such as "d:\drubel\rar.exe".
 class FileSystem {
@@ -61,6 +65,7 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   // The letter (lower case) of the drive that holds the current directory.
+  // Fails when that is a drive of the whole file system (Wine's z:).
   virtual Status CurrentDrive(char* letter) = 0;
 
   // The path this system opens for a Windows path. Windows rules apply: each

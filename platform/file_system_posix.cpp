@@ -150,6 +150,9 @@ Status PosixFileSystem::CurrentDrive(char* letter) {
     return Status::Error("Nessuna unità di " + drives_.prefix() +
                          "/dosdevices contiene la cartella corrente " + buf);
   }
+  // Wine's z: holds the whole file system: taken as the work drive, the
+  // scan would create /drubel.
+  if (drives_.Root(drive) == "/") return WholeFileSystemDrive(buf, drive);
   *letter = drive;
   return Status::Ok();
 }

@@ -27,6 +27,21 @@ std::string DriveRoot(const std::string& path) {
   return path.substr(0, 2) + "\\";
 }
 
+// Whether the drive of `root` ("z:\") is Wine's drive of the whole Unix
+// file system. Windows itself has no such drive, nor Wine's function.
+bool HoldsWholeFileSystem(const std::string& root) {
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+  std::wstring wide;
+  if (found == nullptr || !ToUtf16(root, &wide).ok()) return false;
+  auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(found));
+  char* name = unix_name(wide.c_str());
+  if (name == nullptr) return false;
+  const bool whole = std::string(name) == "/";
+  HeapFree(GetProcessHeap(), 0, name);
+  return whole;
+}
+
 // Whether a folder above `path` exists as a file: then nothing can be
 // below it, though the system may call the path invalid rather than absent.
 bool FileStandsAbove(const std::wstring& path) {
@@ -49,6 +64,7 @@ Status Win32FileSystem::CurrentDrive(char* letter) {
     return Status::Error("La cartella corrente " + folder + " non è su un'unità con una lettera");
   }
   *letter = static_cast<char>(std::tolower(static_cast<unsigned char>(folder[0])));
+  if (HoldsWholeFileSystem(folder.substr(0, 3))) return WholeFileSystemDrive(folder, *letter);
   return Status::Ok();
 }
 

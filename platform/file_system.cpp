@@ -1,0 +1,14 @@
+#include "platform/file_system.h"
+
+#include <cctype>
+
+namespace avendro {
+
+Status WholeFileSystemDrive(const std::string& folder, char letter) {
+  const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  return Status::Error(std::string("Avendro va avviato dalla cartella di lavoro di un'unità del ") +
+                       "negozio (per esempio D:\\drubel): la cartella corrente " + folder +
+                       " è sull'unità " + drive + ":, che contiene l'intero file system.");
+}
+
+}  // namespace avendro
