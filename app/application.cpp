@@ -25,8 +25,12 @@ Status Application::Open() {
   char letter = 0;
   status = services->platform().files.CurrentDrive(&letter);
   if (!status.ok()) return status;
+  std::unique_ptr<DriveLock> lock;
+  status = services->platform().files.LockDrive(letter, &lock);
+  if (!status.ok()) return status;
 
   services_ = std::move(services);
+  drive_lock_ = std::move(lock);
   ftp_ = std::make_unique<Ftp>(services_->platform().files);
   window_ = std::make_unique<AggSoftware>(services_->platform());
   window_->UseFtp(*ftp_);

@@ -11,4 +11,10 @@ Status WholeFileSystemDrive(const std::string& folder, char letter) {
                        " è sull'unità " + drive + ":, che contiene l'intero file system.");
 }
 
+Status DriveTaken(char letter) {
+  const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  return Status::Error(std::string("Avendro è già aperto sull'unità ") + drive +
+                       ": (un'altra finestra lavora sugli stessi programmi).");
+}
+
 }  // namespace avendro

@@ -54,9 +54,19 @@ struct FolderEntry {
   bool folder = false;
 };
 
+// Held while a window works on a drive; released when destroyed, and by the
+// system when the program ends in any way.
+class DriveLock {
+ public:
+  virtual ~DriveLock() = default;
+};
+
 // Why a folder on a drive that holds the whole file system (Wine's z:) is
 // no place to start from: the work drive must be a shop drive.
 Status WholeFileSystemDrive(const std::string& folder, char letter);
+
+// What a second Avendro on the drive of `letter` says.
+Status DriveTaken(char letter);
 
 // Drives, Windows paths and the few file operations the program makes.
 // Every path handed in is a Windows path such as "d:\drubel\rar.exe".
@@ -99,6 +109,11 @@ class FileSystem {
 
   // Removes one file.
   virtual Status RemoveFile(const std::string& path) = 0;
+
+  // Takes the drive for this program: two windows on one work drive would
+  // rewrite each other's scripts. Fails, saying so, while another Avendro
+  // holds it; creates nothing on the drive.
+  virtual Status LockDrive(char letter, std::unique_ptr<DriveLock>* lock) = 0;
 };
 
 }  // namespace avendro

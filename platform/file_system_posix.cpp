@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +139,17 @@ class PosixPartialFile : public PartialFile {
   std::string path_, partial_, target_;
   int fd_;
   uint64_t kept_;
+};
+
+// A lock on the drive's root folder itself: nothing is written, and the
+// system lets it go with the last descriptor, however the program ends.
+class PosixDriveLock : public DriveLock {
+ public:
+  explicit PosixDriveLock(int fd) : fd_(fd) {}
+  ~PosixDriveLock() override { close(fd_); }
+
+ private:
+  int fd_;
 };
 
 }  // namespace
@@ -289,6 +301,21 @@ Status PosixFileSystem::RemoveFile(const std::string& path) {
   Status s = NativePath(path, &native);
   if (!s.ok()) return s;
   if (unlink(native.c_str()) != 0) return ErrnoError(path, errno);
+  return Status::Ok();
+}
+
+Status PosixFileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock) {
+  const std::string root = drives_.Root(letter);
+  const std::string drive = std::string(1, letter) + ":";
+  if (root.empty()) return Status::Error(drive + " non pronta");
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return ErrnoError(drive, errno);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    close(fd);
+    return err == EWOULDBLOCK ? DriveTaken(letter) : ErrnoError(drive, err);
+  }
+  *lock = std::make_unique<PosixDriveLock>(fd);
   return Status::Ok();
 }
 

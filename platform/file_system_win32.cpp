@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cwchar>
 
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
@@ -26,6 +27,17 @@ std::string DriveRoot(const std::string& path) {
   }
   return path.substr(0, 2) + "\\";
 }
+
+// A named mutex per volume: the system lets it go with the last handle,
+// however the program ends.
+class Win32DriveLock : public DriveLock {
+ public:
+  explicit Win32DriveLock(HANDLE mutex) : mutex_(mutex) {}
+  ~Win32DriveLock() override { CloseHandle(mutex_); }
+
+ private:
+  HANDLE mutex_;
+};
 
 // Whether the drive of `root` ("z:\") is Wine's drive of the whole Unix
 // file system. Windows itself has no such drive, nor Wine's function.
@@ -132,6 +144,29 @@ Status Win32FileSystem::WriteFile(const std::string& path, const std::string& by
     done += written;
   }
   if (!CloseHandle(file)) return Win32Error(path, GetLastError());
+  return Status::Ok();
+}
+
+Status Win32FileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock) {
+  // The volume's serial number tells two drives apart that carry the same
+  // letter in two sessions of one machine; "Global\\" reaches across them.
+  const std::wstring root = {static_cast<wchar_t>(letter), L':', L'\\'};
+  DWORD serial = 0;
+  if (!GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+    serial = 0;  // a drive that cannot tell: the letter alone
+  }
+  wchar_t number[16];
+  std::swprintf(number, 16, L"%08lx", static_cast<unsigned long>(serial));
+  const std::wstring name = std::wstring(L"Global\\Avendro-") +
+                            static_cast<wchar_t>(std::tolower(static_cast<unsigned char>(letter))) +
+                            L"-" + number;
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return Win32Error(std::string(1, letter) + ":", GetLastError());
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return DriveTaken(letter);
+  }
+  *lock = std::make_unique<Win32DriveLock>(mutex);
   return Status::Ok();
 }
 

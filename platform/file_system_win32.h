@@ -18,6 +18,7 @@ class Win32FileSystem : public FileSystem {
                      std::unique_ptr<PartialFile>* file) override;
   Status ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) override;
   Status RemoveFile(const std::string& path) override;
+  Status LockDrive(char letter, std::unique_ptr<DriveLock>* lock) override;
 };
 
 }  // namespace avendro

@@ -11,8 +11,15 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "app/application.h"
 #include "app/main_window.h"
@@ -289,19 +296,56 @@ TEST(Application, CurrentDirectoryOutsideEveryShopDrive) {
   EXPECT_FALSE(fs::exists(testing::OnWindows() ? fs::path("Z:\\drubel") : fs::path("/drubel")));
 }
 
-TEST(Application, OpensOnTheDriveOfTheCurrentDirectory) {
+// Works in `folder` for the life of the object.
+struct InFolder {
+  explicit InFolder(const fs::path& folder) : saved(fs::current_path()) {
+    fs::current_path(folder);
+  }
+  ~InFolder() { fs::current_path(saved); }
+  fs::path saved;
+};
+
+TEST(Application, OpensOnTheDriveOfTheCurrentDirectoryOneWindowAtATime) {
   TempPrefix t;
-  fs::path saved = fs::current_path();
   fs::create_directories(t.Drive('d') / "negozio");
-  fs::current_path(t.Drive('d') / "negozio");
+  InFolder here(t.Drive('d') / "negozio");
   testing::ProgramDrives drives(t);
-  Application app;
-  Status s = app.Open();
-  fs::current_path(saved);
+  auto first = std::make_unique<Application>();
+  Status s = first->Open();
   ASSERT_TRUE(s.ok()) << s.message();
-  EXPECT_EQ(app.window().modu1().LetteraUnita, 'd');
+  EXPECT_EQ(first->window().modu1().LetteraUnita, 'd');
   EXPECT_TRUE(fs::is_directory(t.Drive('d') / "drubel"));
-  EXPECT_TRUE(app.window().isVisible());
+  EXPECT_TRUE(first->window().isVisible());
+
+  // A second window on the drive says so and ends, touching nothing.
+  fs::remove_all(t.Drive('d') / "drubel");
+  const std::string taken =
+      "Avendro è già aperto sull'unità D: (un'altra finestra lavora sugli stessi programmi).";
+  EXPECT_EQ(Application().Open().message(), taken);
+  EXPECT_FALSE(fs::exists(t.Drive('d') / "drubel"));
+  first.reset();
+  EXPECT_TRUE(Application().Open().ok());
+
+#ifndef _WIN32
+  // Held by another program that is then killed: the drive is free at once.
+  pid_t holder = fork();
+  if (holder == 0) {
+    // The shell becomes the sleep that holds the lock, so killing it frees it.
+    const std::string hold =
+        "exec 9<'" + t.Drive('d').string() + "' && flock -n 9 && exec sleep 60";
+    execl("/bin/sh", "sh", "-c", hold.c_str(), nullptr);
+    _exit(127);
+  }
+  std::string said;
+  for (int i = 0; i < 100 && said != taken; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    said = Application().Open().message();
+  }
+  EXPECT_EQ(said, taken);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_TRUE(Application().Open().ok());
+#endif
 }
 
 }  // namespace
