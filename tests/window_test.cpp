@@ -330,9 +330,9 @@ TEST(Application, OpensOnTheDriveOfTheCurrentDirectoryOneWindowAtATime) {
   // Held by another program that is then killed: the drive is free at once.
   pid_t holder = fork();
   if (holder == 0) {
-    // The shell becomes the sleep that holds the lock, so killing it frees it.
-    const std::string hold =
-        "exec 9<'" + t.Drive('d').string() + "' && flock -n 9 && exec sleep 60";
+    // The shell waits for the drive (the windows of this test take it now
+    // and then) and becomes the sleep that holds it, so killing it frees it.
+    const std::string hold = "exec 9<'" + t.Drive('d').string() + "' && flock 9 && exec sleep 60";
     execl("/bin/sh", "sh", "-c", hold.c_str(), nullptr);
     _exit(127);
   }
