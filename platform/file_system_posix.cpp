@@ -16,20 +16,6 @@
 namespace avendro {
 namespace {
 
-// Writes all of `size` bytes, through interruptions.
-Status WriteAll(int fd, const char* data, size_t size, const std::string& path) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = write(fd, data + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrnoError(path, errno);
-    }
-    done += static_cast<size_t>(n);
-  }
-  return Status::Ok();
-}
-
 // A replacement that grows in "<folder>/.<name>.download-XXXXXX".
 class PosixReplacementFile : public ReplacementFile {
  public:
@@ -40,7 +26,16 @@ class PosixReplacementFile : public ReplacementFile {
 
   Status Append(const char* data, size_t size) override {
     if (fd_ < 0) return Status::Error(path_ + ": file già chiuso");
-    return WriteAll(fd_, data, size, path_);
+    size_t done = 0;
+    while (done < size) {
+      ssize_t n = write(fd_, data + done, size - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return ErrnoError(path_, errno);
+      }
+      done += static_cast<size_t>(n);
+    }
+    return Status::Ok();
   }
 
   Status Commit() override {
@@ -72,6 +67,20 @@ class PosixReplacementFile : public ReplacementFile {
   std::string path_, target_, temp_;
   int fd_;
 };
+
+// Writes all of `size` bytes, through interruptions.
+Status WriteAll(int fd, const char* data, size_t size, const std::string& path) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = write(fd, data + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ErrnoError(path, errno);
+    }
+    done += static_cast<size_t>(n);
+  }
+  return Status::Ok();
+}
 
 // A partial download at `partial_`, appended to through `fd_`.
 class PosixPartialFile : public PartialFile {

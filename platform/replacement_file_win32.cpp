@@ -26,19 +26,6 @@ Status WriteAll(HANDLE file, const char* data, size_t size, const std::string& p
   return Status::Ok();
 }
 
-// Closes `*file` and moves `from` over `to` in one step; failures name
-// `path`.
-Status CloseAndMove(HANDLE* file, const std::wstring& from, const std::wstring& to,
-                    const std::string& path) {
-  HANDLE handle = *file;
-  *file = INVALID_HANDLE_VALUE;
-  if (!CloseHandle(handle)) return Win32Error(path, GetLastError());
-  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return Win32Error(path, GetLastError());
-  }
-  return Status::Ok();
-}
-
 // A replacement that grows in "<folder>\<name>.download-<n>" and is moved
 // over the target with MoveFileExW.
 class Win32ReplacementFile : public ReplacementFile {
@@ -58,8 +45,13 @@ class Win32ReplacementFile : public ReplacementFile {
 
   Status Commit() override {
     if (file_ == INVALID_HANDLE_VALUE) return Status::Error(path_ + ": file già chiuso");
-    Status status = CloseAndMove(&file_, temp_, target_, path_);
-    if (!status.ok()) return status;  // the destructor removes the temporary file
+    HANDLE file = file_;
+    file_ = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) return Win32Error(path_, GetLastError());
+    if (!MoveFileExW(temp_.c_str(), target_.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return Win32Error(path_, GetLastError());  // the destructor removes the temporary file
+    }
     temp_.clear();
     return Status::Ok();
   }
@@ -117,7 +109,14 @@ class Win32PartialFile : public PartialFile {
 
   Status Commit() override {
     if (file_ == INVALID_HANDLE_VALUE) return Status::Error(path_ + ": file già chiuso");
-    return CloseAndMove(&file_, partial_, target_, path_);
+    HANDLE file = file_;
+    file_ = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) return Win32Error(path_, GetLastError());
+    if (!MoveFileExW(partial_.c_str(), target_.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return Win32Error(path_, GetLastError());
+    }
+    return Status::Ok();
   }
 
  private:
