@@ -93,8 +93,17 @@ ScratchDrive::ScratchDrive() {
 }
 
 ScratchDrive::~ScratchDrive() {
-  if (letter_ != 0) {
-    for (const char* folder : kRootFolders) RemoveTree(Path(folder));
+  // A program a test started may still hold its image or a file open for a
+  // moment after it ended; a folder left behind would make every later test
+  // take the drive for a real one.
+  for (int tries = 0; letter_ != 0 && tries < 100; ++tries) {
+    bool left = false;
+    for (const char* folder : kRootFolders) {
+      RemoveTree(Path(folder));
+      left = left || Exists(Path(folder));
+    }
+    if (!left) break;
+    Sleep(100);
   }
   // The most recent definition of the letter, which is this one.
   if (!device_.empty()) DefineDosDeviceA(DDD_REMOVE_DEFINITION, device_.c_str(), nullptr);
