@@ -11,6 +11,11 @@ Status WholeFileSystemDrive(const std::string& folder, char letter) {
                        " è sull'unità " + drive + ":, che contiene l'intero file system.");
 }
 
+Status LinkRefused(const std::string& path) {
+  return Status::Error(path + ": è un collegamento a un altro percorso; Avendro non scrive " +
+                       "attraverso i collegamenti");
+}
+
 Status DriveTaken(char letter) {
   const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   return Status::Error(std::string("Avendro è già aperto sull'unità ") + drive +

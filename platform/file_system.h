@@ -65,11 +65,22 @@ class DriveLock {
 // no place to start from: the work drive must be a shop drive.
 Status WholeFileSystemDrive(const std::string& folder, char letter);
 
+// Why nothing is written at `path`: it is a symbolic link (on Windows a
+// reparse point), which could lead anywhere on the machine.
+Status LinkRefused(const std::string& path);
+
 // What a second Avendro on the drive of `letter` says.
 Status DriveTaken(char letter);
 
 // Drives, Windows paths and the few file operations the program makes.
 // Every path handed in is a Windows path such as "d:\drubel\rar.exe".
+//
+// The work drive is writable by every user of the shop, and the program
+// may run with more rights than they have. So nothing is created, written,
+// moved or removed through a link: an operation whose folder below the
+// drive's root, or whose file itself, is a symbolic link (on Windows a
+// reparse point) fails with LinkRefused. The link that maps the drive
+// (Wine's dosdevices entry) is followed.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -91,7 +102,8 @@ class FileSystem {
   // Creates one folder; fails when it exists or cannot be made.
   virtual Status CreateFolder(const std::string& path) = 0;
 
-  // Creates the file, or empties it when it exists, and writes `bytes`.
+  // Writes `bytes` as the whole file: to a temporary file beside it, then
+  // moved over it in one step, so that no reader sees half of it.
   virtual Status WriteFile(const std::string& path, const std::string& bytes) = 0;
 
   // Starts a replacement of the file at `path` (which need not exist yet).

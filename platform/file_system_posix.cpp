@@ -7,66 +7,99 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace avendro {
 namespace {
 
-// A replacement that grows in "<folder>/.<name>.download-XXXXXX".
-class PosixReplacementFile : public ReplacementFile {
+// A descriptor closed when it goes out of scope.
+class Fd {
  public:
-  PosixReplacementFile(std::string path, std::string target, std::string temp, int fd)
-      : path_(std::move(path)), target_(std::move(target)), temp_(std::move(temp)), fd_(fd) {}
-
-  ~PosixReplacementFile() override { Discard(); }
-
-  Status Append(const char* data, size_t size) override {
-    if (fd_ < 0) return Status::Error(path_ + ": file già chiuso");
-    size_t done = 0;
-    while (done < size) {
-      ssize_t n = write(fd_, data + done, size - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return ErrnoError(path_, errno);
-      }
-      done += static_cast<size_t>(n);
-    }
-    return Status::Ok();
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.fd_, -1));
+    return *this;
   }
-
-  Status Commit() override {
-    if (fd_ < 0) return Status::Error(path_ + ": file già chiuso");
-    int fd = fd_;
-    fd_ = -1;
-    if (close(fd) != 0) {
-      int err = errno;
-      unlink(temp_.c_str());
-      return ErrnoError(path_, err);
-    }
-    if (rename(temp_.c_str(), target_.c_str()) != 0) {
-      int err = errno;
-      unlink(temp_.c_str());
-      return ErrnoError(path_, err);
-    }
-    temp_.clear();
-    return Status::Ok();
+  ~Fd() { Reset(); }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
   }
 
  private:
-  void Discard() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    if (!temp_.empty()) unlink(temp_.c_str());
-    temp_.clear();
-  }
-
-  std::string path_, target_, temp_;
   int fd_;
 };
+
+bool IsLinkAt(int folder, const std::string& name) {
+  struct stat st {};
+  return fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+// An entry of a drive: the folder that holds it, opened on the way down from
+// the drive's root without following any link, and its name there. Links at
+// or above the root (the dosdevices link itself) are followed.
+struct Entry {
+  Fd folder;
+  std::string name;   // "" for the drive's root itself
+  std::string shown;  // the Windows path as found on disk, for messages
+};
+
+// Opens the folders of `path` below its drive's root, one by one, without
+// following links: a path through a link could lead anywhere on the
+// machine. With `whole` the last component is opened as a folder too.
+Status Locate(const DriveMap& drives, const std::string& path, bool whole, Entry* out) {
+  if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0]))) {
+    return Status::Error(path + ": percorso senza lettera di unità");
+  }
+  const std::string root = drives.Root(path[0]);
+  if (root.empty()) return Status::Error(path + ": unità " + path.substr(0, 2) + " non pronta");
+  const std::string native = ResolveBelow(root, path.substr(2));
+  std::vector<std::string> parts;
+  const size_t skip = root == "/" ? 1 : root.size() + 1;
+  for (size_t from = skip; from < native.size();) {
+    size_t slash = native.find('/', from);
+    if (slash == std::string::npos) slash = native.size();
+    parts.push_back(native.substr(from, slash - from));
+    from = slash + 1;
+  }
+  if (!whole && parts.empty()) return Status::Error(path + ": è la radice dell'unità");
+  Fd folder(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() < 0) return ErrnoError(path, errno);
+  std::string shown = path.substr(0, 2);
+  const size_t folders = whole ? parts.size() : parts.size() - 1;
+  for (size_t i = 0; i < folders; ++i) {
+    shown += "\\" + parts[i];
+    Fd next(
+        openat(folder.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (next.get() < 0) {
+      int err = errno;
+      if (err == ELOOP || IsLinkAt(folder.get(), parts[i])) return LinkRefused(shown);
+      return ErrnoError(path, err);
+    }
+    folder = std::move(next);
+  }
+  out->folder = std::move(folder);
+  out->name = whole ? "" : parts.back();
+  out->shown = whole ? shown : shown + "\\" + parts.back();
+  return Status::Ok();
+}
+
+// As Locate, and refuses an entry that is itself a link.
+Status LocateNoLink(const DriveMap& drives, const std::string& path, Entry* out) {
+  Status s = Locate(drives, path, false, out);
+  if (s.ok() && IsLinkAt(out->folder.get(), out->name)) return LinkRefused(out->shown);
+  return s;
+}
 
 // Writes all of `size` bytes, through interruptions.
 Status WriteAll(int fd, const char* data, size_t size, const std::string& path) {
@@ -82,62 +115,92 @@ Status WriteAll(int fd, const char* data, size_t size, const std::string& path) 
   return Status::Ok();
 }
 
-// A partial download at `partial_`, appended to through `fd_`.
-class PosixPartialFile : public PartialFile {
+// A replacement that grows in ".<name>.download-<n>" in the target's folder,
+// which stays open so that the move lands where the file was begun.
+class PosixReplacementFile : public ReplacementFile {
  public:
-  PosixPartialFile(std::string path, std::string partial, std::string target, int fd, uint64_t kept)
+  PosixReplacementFile(std::string path, Entry target, std::string temp, Fd file)
       : path_(std::move(path)),
-        partial_(std::move(partial)),
         target_(std::move(target)),
-        fd_(fd),
-        kept_(kept) {}
+        temp_(std::move(temp)),
+        file_(std::move(file)) {}
 
-  ~PosixPartialFile() override {
-    if (fd_ >= 0) close(fd_);  // the bytes stay for a later run
-  }
-
-  uint64_t kept() const override { return kept_; }
-
-  Status ReadKept(const std::function<void(const char*, size_t)>& sink) override {
-    int fd = open(partial_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return ErrnoError(path_, errno);
-    std::string buffer(512 * 1024, '\0');
-    uint64_t left = kept_;
-    Status status;
-    while (left > 0 && status.ok()) {
-      ssize_t n =
-          read(fd, buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0)
-        status = ErrnoError(path_, errno);
-      else if (n == 0)
-        status = Status::Error(path_ + ": file più corto del previsto");
-      else {
-        sink(buffer.data(), static_cast<size_t>(n));
-        left -= static_cast<uint64_t>(n);
-      }
-    }
-    close(fd);
-    return status;
+  ~PosixReplacementFile() override {
+    file_.Reset();
+    if (!temp_.empty()) unlinkat(target_.folder.get(), temp_.c_str(), 0);
   }
 
   Status Append(const char* data, size_t size) override {
-    if (fd_ < 0) return Status::Error(path_ + ": file già chiuso");
-    return WriteAll(fd_, data, size, path_);
+    if (file_.get() < 0) return Status::Error(path_ + ": file già chiuso");
+    return WriteAll(file_.get(), data, size, path_);
   }
 
   Status Commit() override {
-    if (fd_ < 0) return Status::Error(path_ + ": file già chiuso");
-    int fd = fd_;
-    fd_ = -1;
-    if (close(fd) != 0) return ErrnoError(path_, errno);
-    if (rename(partial_.c_str(), target_.c_str()) != 0) return ErrnoError(path_, errno);
+    if (file_.get() < 0) return Status::Error(path_ + ": file già chiuso");
+    if (close(file_.release()) != 0) return ErrnoError(path_, errno);
+    const int folder = target_.folder.get();
+    if (renameat(folder, temp_.c_str(), folder, target_.name.c_str()) != 0) {
+      return ErrnoError(path_, errno);  // the destructor removes the temporary file
+    }
+    temp_.clear();
     return Status::Ok();
   }
 
  private:
-  std::string path_, partial_, target_;
-  int fd_;
+  std::string path_;
+  Entry target_;
+  std::string temp_;
+  Fd file_;
+};
+
+// A partial download, appended to through `file_`.
+class PosixPartialFile : public PartialFile {
+ public:
+  PosixPartialFile(std::string path, Entry partial, Entry target, Fd file, uint64_t kept)
+      : path_(std::move(path)),
+        partial_(std::move(partial)),
+        target_(std::move(target)),
+        file_(std::move(file)),
+        kept_(kept) {}
+
+  uint64_t kept() const override { return kept_; }
+
+  Status ReadKept(const std::function<void(const char*, size_t)>& sink) override {
+    Fd in(openat(partial_.folder.get(), partial_.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (in.get() < 0) return ErrnoError(path_, errno);
+    std::string buffer(512 * 1024, '\0');
+    uint64_t left = kept_;
+    while (left > 0) {
+      ssize_t n = read(in.get(), buffer.data(),
+                       static_cast<size_t>(std::min<uint64_t>(left, buffer.size())));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return ErrnoError(path_, errno);
+      if (n == 0) return Status::Error(path_ + ": file più corto del previsto");
+      sink(buffer.data(), static_cast<size_t>(n));
+      left -= static_cast<uint64_t>(n);
+    }
+    return Status::Ok();
+  }
+
+  Status Append(const char* data, size_t size) override {
+    if (file_.get() < 0) return Status::Error(path_ + ": file già chiuso");
+    return WriteAll(file_.get(), data, size, path_);
+  }
+
+  Status Commit() override {
+    if (file_.get() < 0) return Status::Error(path_ + ": file già chiuso");
+    if (close(file_.release()) != 0) return ErrnoError(path_, errno);
+    if (renameat(partial_.folder.get(), partial_.name.c_str(), target_.folder.get(),
+                 target_.name.c_str()) != 0) {
+      return ErrnoError(path_, errno);
+    }
+    return Status::Ok();
+  }
+
+ private:
+  std::string path_;
+  Entry partial_, target_;
+  Fd file_;  // closed on destruction: the bytes stay for a later run
   uint64_t kept_;
 };
 
@@ -199,108 +262,96 @@ Status PosixFileSystem::FindEntry(const std::string& path, int mask, std::string
 }
 
 Status PosixFileSystem::CreateFolder(const std::string& path) {
-  std::string native;
-  Status s = NativePath(path, &native);
+  Entry entry;
+  Status s = Locate(drives_, path, false, &entry);
   if (!s.ok()) return s;
-  if (mkdir(native.c_str(), 0777) != 0) return ErrnoError(path, errno);
+  if (mkdirat(entry.folder.get(), entry.name.c_str(), 0777) != 0) {
+    int err = errno;
+    if (err == EEXIST && IsLinkAt(entry.folder.get(), entry.name)) return LinkRefused(entry.shown);
+    return ErrnoError(path, err);
+  }
   return Status::Ok();
 }
 
 Status PosixFileSystem::WriteFile(const std::string& path, const std::string& bytes) {
-  std::string native;
-  Status s = NativePath(path, &native);
-  if (!s.ok()) return s;
-  int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return ErrnoError(path, errno);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      close(fd);
-      return ErrnoError(path, err);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (close(fd) != 0) return ErrnoError(path, errno);
-  return Status::Ok();
+  std::unique_ptr<ReplacementFile> file;
+  Status s = BeginReplacement(path, &file);
+  if (s.ok()) s = file->Append(bytes.data(), bytes.size());
+  if (s.ok()) s = file->Commit();
+  return s;
 }
 
 Status PosixFileSystem::BeginReplacement(const std::string& path,
                                          std::unique_ptr<ReplacementFile>* file) {
-  std::string target;
-  Status s = NativePath(path, &target);
+  Entry target;
+  Status s = LocateNoLink(drives_, path, &target);
   if (!s.ok()) return s;
-  size_t slash = target.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
-  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temp = folder + "/." + name + ".download-XXXXXX";
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return ErrnoError(path, errno);
-  // mkostemp makes the file private; a replacement gets the rights a new
-  // file of this process would get.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  *file = std::make_unique<PosixReplacementFile>(path, target, temp, fd);
-  return Status::Ok();
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".download-%ld-%u", static_cast<long>(getpid()),
+                  counter++);
+    std::string temp = "." + target.name + suffix;
+    // A new file gets the rights the process's umask leaves.
+    Fd fd(openat(target.folder.get(), temp.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd.get() >= 0) {
+      *file = std::make_unique<PosixReplacementFile>(path, std::move(target), temp, std::move(fd));
+      return Status::Ok();
+    }
+    if (errno != EEXIST) return ErrnoError(path, errno);
+  }
+  return ErrnoError(path, EEXIST);
 }
 
 Status PosixFileSystem::OpenPartial(const std::string& path, const std::string& target,
                                     std::unique_ptr<PartialFile>* file) {
-  std::string native, native_target;
   // Failures name the target: the operator knows the archive, not its
   // partial file.
-  Status s = NativePath(target, &native_target);
+  Entry partial, final;
+  Status s = LocateNoLink(drives_, target, &final);
   if (!s.ok()) return s;
-  s = NativePath(path, &native);
+  s = LocateNoLink(drives_, path, &partial);
   if (!s.ok()) return Status::Error(target + ": " + s.message());
-  int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) return ErrnoError(target, errno);
+  Fd fd(openat(partial.folder.get(), partial.name.c_str(),
+               O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666));
+  if (fd.get() < 0) return ErrnoError(target, errno);
   struct stat st {};
-  if (fstat(fd, &st) != 0) {
-    int err = errno;
-    close(fd);
-    return ErrnoError(target, err);
-  }
-  if (!S_ISREG(st.st_mode)) {
-    close(fd);
-    return Status::Error(path + ": non è un file");
-  }
-  *file = std::make_unique<PosixPartialFile>(target, native, native_target, fd,
-                                             static_cast<uint64_t>(st.st_size));
+  if (fstat(fd.get(), &st) != 0) return ErrnoError(target, errno);
+  if (!S_ISREG(st.st_mode)) return Status::Error(path + ": non è un file");
+  *file = std::make_unique<PosixPartialFile>(target, std::move(partial), std::move(final),
+                                             std::move(fd), static_cast<uint64_t>(st.st_size));
   return Status::Ok();
 }
 
 Status PosixFileSystem::ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
   entries->clear();
-  std::string native;
-  Status s = NativePath(folder, &native);
+  Entry entry;
+  Status s = Locate(drives_, folder, true, &entry);
   if (!s.ok()) return s;
-  DIR* dir = opendir(native.c_str());
+  DIR* dir = fdopendir(entry.folder.get());
   if (dir == nullptr) return ErrnoError(folder, errno);
-  while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
+  entry.folder.release();  // the listing owns it now
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     struct stat st {};
-    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-      continue;  // gone meanwhile
-    FolderEntry e;
-    e.name = name;
-    e.modified = std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec);
-    e.folder = S_ISDIR(st.st_mode);
-    entries->push_back(std::move(e));
+    if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    FolderEntry listed;
+    listed.name = name;
+    listed.modified = std::chrono::system_clock::from_time_t(st.st_mtim.tv_sec);
+    listed.folder = S_ISDIR(st.st_mode);
+    entries->push_back(std::move(listed));
   }
   closedir(dir);
   return Status::Ok();
 }
 
 Status PosixFileSystem::RemoveFile(const std::string& path) {
-  std::string native;
-  Status s = NativePath(path, &native);
+  Entry entry;
+  Status s = Locate(drives_, path, false, &entry);
   if (!s.ok()) return s;
-  if (unlink(native.c_str()) != 0) return ErrnoError(path, errno);
+  if (unlinkat(entry.folder.get(), entry.name.c_str(), 0) != 0) return ErrnoError(path, errno);
   return Status::Ok();
 }
 

@@ -117,36 +117,6 @@ Status Win32FileSystem::FindEntry(const std::string& path, int mask, std::string
   return Status::Ok();
 }
 
-Status Win32FileSystem::CreateFolder(const std::string& path) {
-  std::wstring wide;
-  Status status = ToUtf16(path, &wide);
-  if (!status.ok()) return status;
-  if (!CreateDirectoryW(wide.c_str(), nullptr)) return Win32Error(path, GetLastError());
-  return Status::Ok();
-}
-
-Status Win32FileSystem::WriteFile(const std::string& path, const std::string& bytes) {
-  std::wstring wide;
-  Status status = ToUtf16(path, &wide);
-  if (!status.ok()) return status;
-  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Win32Error(path, GetLastError());
-  size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, INT_MAX));
-    DWORD written = 0;
-    if (!::WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) {
-      DWORD error = GetLastError();
-      CloseHandle(file);
-      return Win32Error(path, error);
-    }
-    done += written;
-  }
-  if (!CloseHandle(file)) return Win32Error(path, GetLastError());
-  return Status::Ok();
-}
-
 Status Win32FileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock) {
   // The volume's serial number tells two drives apart that carry the same
   // letter in two sessions of one machine; "Global\\" reaches across them.

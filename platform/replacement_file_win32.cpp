@@ -4,6 +4,8 @@
 #include <atomic>
 #include <climits>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "platform/file_system_win32.h"
 #include "platform/utf16_win32.h"
@@ -26,12 +28,74 @@ Status WriteAll(HANDLE file, const char* data, size_t size, const std::string& p
   return Status::Ok();
 }
 
+// The folders of a path below its drive's root, held open while a file
+// operation works in them. A folder held without delete sharing cannot be
+// renamed or swapped for a link meanwhile, so the check that none of them
+// is a reparse point stays true until the operation is done.
+class FolderHold {
+ public:
+  FolderHold() = default;
+  FolderHold(FolderHold&& other) noexcept : handles_(std::move(other.handles_)) {}
+  FolderHold(const FolderHold&) = delete;
+  FolderHold& operator=(const FolderHold&) = delete;
+  ~FolderHold() {
+    for (HANDLE handle : handles_) CloseHandle(handle);
+  }
+
+  // Holds the folders of `path` below "x:\" (with `whole`, the last
+  // component too) and refuses a reparse point among them. Stops at the
+  // first that does not exist: the operation itself then says why.
+  Status Take(const std::string& path, bool whole) {
+    if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) {
+      return Status::Ok();  // no drive root to start from
+    }
+    std::vector<size_t> cuts;
+    for (size_t i = 3; i < path.size(); ++i) {
+      if (path[i] == '\\' || path[i] == '/') cuts.push_back(i);
+    }
+    if (whole) cuts.push_back(path.size());
+    for (size_t cut : cuts) {
+      const std::string folder = path.substr(0, cut);
+      if (folder.size() <= 3 || folder.back() == '\\' || folder.back() == '/') continue;
+      std::wstring wide;
+      Status s = ToUtf16(folder, &wide);
+      if (!s.ok()) return s;
+      HANDLE handle =
+          CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      if (handle != INVALID_HANDLE_VALUE) handles_.push_back(handle);
+      DWORD attributes = GetFileAttributesW(wide.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) break;
+      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return LinkRefused(folder);
+    }
+    return Status::Ok();
+  }
+
+ private:
+  std::vector<HANDLE> handles_;
+};
+
+// Refuses a file that is itself a reparse point.
+Status RefuseLink(const std::string& path, const std::wstring& wide) {
+  DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return LinkRefused(path);
+  }
+  return Status::Ok();
+}
+
 // A replacement that grows in "<folder>\<name>.download-<n>" and is moved
 // over the target with MoveFileExW.
 class Win32ReplacementFile : public ReplacementFile {
  public:
-  Win32ReplacementFile(std::string path, std::wstring target, std::wstring temp, HANDLE file)
-      : path_(std::move(path)), target_(std::move(target)), temp_(std::move(temp)), file_(file) {}
+  Win32ReplacementFile(std::string path, std::wstring target, std::wstring temp, HANDLE file,
+                       FolderHold hold)
+      : path_(std::move(path)),
+        target_(std::move(target)),
+        temp_(std::move(temp)),
+        file_(file),
+        hold_(std::move(hold)) {}
 
   ~Win32ReplacementFile() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
@@ -60,18 +124,20 @@ class Win32ReplacementFile : public ReplacementFile {
   std::string path_;
   std::wstring target_, temp_;
   HANDLE file_;
+  FolderHold hold_;
 };
 
 // A partial download, appended to through `file_`.
 class Win32PartialFile : public PartialFile {
  public:
   Win32PartialFile(std::string path, std::wstring partial, std::wstring target, HANDLE file,
-                   uint64_t kept)
+                   uint64_t kept, FolderHold hold)
       : path_(std::move(path)),
         partial_(std::move(partial)),
         target_(std::move(target)),
         file_(file),
-        kept_(kept) {}
+        kept_(kept),
+        hold_(std::move(hold)) {}
 
   ~Win32PartialFile() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);  // the bytes stay for a later run
@@ -124,14 +190,40 @@ class Win32PartialFile : public PartialFile {
   std::wstring partial_, target_;
   HANDLE file_;
   uint64_t kept_;
+  FolderHold hold_;
 };
 
 }  // namespace
+
+Status Win32FileSystem::CreateFolder(const std::string& path) {
+  std::wstring wide;
+  Status status = ToUtf16(path, &wide);
+  FolderHold hold;
+  if (status.ok()) status = hold.Take(path, false);
+  if (!status.ok()) return status;
+  if (!CreateDirectoryW(wide.c_str(), nullptr)) {
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS && !RefuseLink(path, wide).ok()) return LinkRefused(path);
+    return Win32Error(path, error);
+  }
+  return Status::Ok();
+}
+
+Status Win32FileSystem::WriteFile(const std::string& path, const std::string& bytes) {
+  std::unique_ptr<ReplacementFile> file;
+  Status s = BeginReplacement(path, &file);
+  if (s.ok()) s = file->Append(bytes.data(), bytes.size());
+  if (s.ok()) s = file->Commit();
+  return s;
+}
 
 Status Win32FileSystem::BeginReplacement(const std::string& path,
                                          std::unique_ptr<ReplacementFile>* file) {
   std::wstring target;
   Status s = ToUtf16(path, &target);
+  FolderHold hold;
+  if (s.ok()) s = hold.Take(path, false);
+  if (s.ok()) s = RefuseLink(path, target);
   if (!s.ok()) return s;
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -141,7 +233,7 @@ Status Win32FileSystem::BeginReplacement(const std::string& path,
     HANDLE handle = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
-      *file = std::make_unique<Win32ReplacementFile>(path, target, temp, handle);
+      *file = std::make_unique<Win32ReplacementFile>(path, target, temp, handle, std::move(hold));
       return Status::Ok();
     }
     DWORD error = GetLastError();
@@ -152,14 +244,21 @@ Status Win32FileSystem::BeginReplacement(const std::string& path,
 
 Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& target,
                                     std::unique_ptr<PartialFile>* file) {
+  // Failures name the target: the operator knows the archive, not its
+  // partial file.
   std::wstring wide, wide_target;
   Status s = ToUtf16(path, &wide);
-  if (!s.ok()) return s;
-  s = ToUtf16(target, &wide_target);
+  if (s.ok()) s = ToUtf16(target, &wide_target);
+  FolderHold hold;
+  if (s.ok()) s = hold.Take(target, false);
+  if (s.ok()) s = hold.Take(path, false);
+  if (s.ok()) s = RefuseLink(target, wide_target);
+  if (s.ok() && !RefuseLink(path, wide).ok())
+    s = Status::Error(target + ": " + LinkRefused(path).message());
   if (!s.ok()) return s;
   HANDLE handle =
       CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Win32Error(target, GetLastError());
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(handle, &size)) {
@@ -168,7 +267,7 @@ Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& 
     return Win32Error(target, error);
   }
   *file = std::make_unique<Win32PartialFile>(target, wide, wide_target, handle,
-                                             static_cast<uint64_t>(size.QuadPart));
+                                             static_cast<uint64_t>(size.QuadPart), std::move(hold));
   return Status::Ok();
 }
 
@@ -176,6 +275,8 @@ Status Win32FileSystem::ListFolder(const std::string& folder, std::vector<Folder
   entries->clear();
   std::wstring pattern;
   Status s = ToUtf16(folder, &pattern);
+  FolderHold hold;
+  if (s.ok()) s = hold.Take(folder, true);
   if (!s.ok()) return s;
   if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
   pattern += L'*';
@@ -205,6 +306,8 @@ Status Win32FileSystem::ListFolder(const std::string& folder, std::vector<Folder
 Status Win32FileSystem::RemoveFile(const std::string& path) {
   std::wstring wide;
   Status s = ToUtf16(path, &wide);
+  FolderHold hold;
+  if (s.ok()) s = hold.Take(path, false);
   if (!s.ok()) return s;
   if (!DeleteFileW(wide.c_str())) return Win32Error(path, GetLastError());
   return Status::Ok();

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/file_system_posix.h"
 #include "tests/test_support.h"
@@ -103,6 +104,52 @@ TEST(WindowsPath, TrailingBlanksAndDotsOfTheLastComponentDrop) {
   EXPECT_EQ(native, (t.Drive('c') / "drubel" / "x").string());
   ASSERT_TRUE(files.WriteFile("C:\\drubel\\tamrel.rar ", "abc").ok());
   EXPECT_EQ(testing::ReadFile(t.Drive('c') / "drubel" / "tamrel.rar"), "abc");
+}
+
+// Links planted on the shared drive, pointing at files and folders that
+// are not the drive's: nothing is created, written, moved or removed
+// through them, and the failure names the link.
+TEST(WindowsPath, NothingIsWrittenThroughALink) {
+  TempPrefix t;
+  const fs::path outside = t.root() / "outside";
+  fs::create_directories(outside);
+  std::ofstream(outside / "secret") << "root only";
+  fs::create_directory_symlink(outside, t.Drive('d') / "dunmar");  // a program folder
+  t.Put('d', "drubel/rar.exe");
+  fs::create_symlink(outside / "secret", t.Drive('d') / "drubel" / "aggiorna.bat");
+  fs::create_symlink(outside / "new", t.Drive('d') / "drubel" / "Drubel2.rar");
+  fs::create_symlink(outside / "made", t.Drive('d') / "vemo");  // to nowhere
+  PosixFileSystem files(t.Drives());
+  std::unique_ptr<PartialFile> partial;
+  std::vector<FolderEntry> entries;
+  const std::string refusal =
+      ": è un collegamento a un altro percorso; Avendro non scrive "
+      "attraverso i collegamenti";
+  EXPECT_EQ(files.WriteFile("D:\\Dunmar\\aggiorna.bat", "x").message(), "D:\\dunmar" + refusal);
+  EXPECT_EQ(files.CreateFolder("d:\\dunmar\\sub").message(), "d:\\dunmar" + refusal);
+  EXPECT_EQ(files.RemoveFile("d:\\dunmar\\secret").message(), "d:\\dunmar" + refusal);
+  EXPECT_EQ(files.ListFolder("d:\\dunmar", &entries).message(), "d:\\dunmar" + refusal);
+  EXPECT_EQ(files.OpenPartial("d:\\dunmar\\x.part", "d:\\dunmar\\dunmar.rar", &partial).message(),
+            "d:\\dunmar" + refusal);
+  EXPECT_EQ(files.WriteFile("d:\\drubel\\AGGIORNA.BAT", "x").message(),
+            "d:\\drubel\\aggiorna.bat" + refusal);
+  EXPECT_EQ(files.OpenPartial("d:\\drubel\\x.part", "d:\\drubel\\Drubel2.rar", &partial).message(),
+            "d:\\drubel\\Drubel2.rar" + refusal);
+  EXPECT_EQ(files.CreateFolder("d:\\vemo").message(), "d:\\vemo" + refusal);
+  EXPECT_EQ(testing::ReadFile(outside / "secret"), "root only");
+  EXPECT_FALSE(fs::exists(outside / "new") || fs::exists(outside / "made"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
+
+  // Through the drive's own link, a plain file is replaced whole and leaves
+  // nothing else behind; a folder in its place is not replaced.
+  ASSERT_TRUE(files.WriteFile("d:\\drubel\\fr.bat", "una riga lunga\r\n").ok());
+  ASSERT_TRUE(files.WriteFile("d:\\drubel\\fr.bat", "cd\r\n").ok());
+  EXPECT_EQ(testing::ReadFile(t.Drive('d') / "drubel" / "fr.bat"), "cd\r\n");
+  ASSERT_TRUE(files.ListFolder("d:\\drubel", &entries).ok());
+  EXPECT_EQ(entries.size(), 4u);
+  fs::create_directories(t.Drive('d') / "drubel" / "sub");
+  EXPECT_FALSE(files.WriteFile("d:\\drubel\\sub", "x").ok());
+  EXPECT_TRUE(fs::is_directory(t.Drive('d') / "drubel" / "sub"));
 }
 
 TEST(WindowsPath, UnmappedDriveIsNotReady) {

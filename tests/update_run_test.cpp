@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/update_fixture.h"
@@ -292,6 +293,53 @@ TEST(Aggiorna, ScriptThatCannotBeWrittenOrStartedEndsTheRun) {
                              StartFailure(*v.launcher, "d:\\dunmar\\aggiorna.bat")},
                         ClosingLines()})));
   EXPECT_FALSE(fs::exists(v.D("vemo/vemo.rar")));
+}
+
+// Links planted on the shared drive lead nowhere: the run names the link,
+// takes the way out of a failed write, and nothing outside the drive changes.
+TEST(Aggiorna, PlantedLinksAreNotWrittenThrough) {
+  // Wine makes no links; the Windows layer's own test plants one from outside.
+  if (testing::OnWindows()) GTEST_SKIP() << "a Windows test cannot plant a link";
+  const std::string refusal =
+      ": è un collegamento a un altro percorso; Avendro non scrive attraverso i collegamenti";
+  auto outside = [](Update& bench) {
+    const fs::path folder = bench.prefix.root() / "outside";
+    fs::create_directories(folder);
+    std::ofstream(folder / "secret") << "root only";
+    return folder;
+  };
+  Update u;
+  FakeStarter starter(u.prefix);
+  const fs::path elsewhere = outside(u);
+  fs::remove(u.D("dunmar"));
+  fs::create_directory_symlink(elsewhere, u.D("dunmar"));  // a program folder
+  u.server.Put("dunmar.rar", "dunmar");
+  u.window.boxes[5] = 1;
+  u.remote.Aggiorna();
+  EXPECT_EQ(u.window.log.text(),
+            LogOf(Join({kRarOk,
+                        kConnected,
+                        {"Inizio download programma ",
+                         "Impossibile scaricare il programma. Riprovare più tardi",
+                         "Motivo: d:\\dunmar" + refusal},
+                        ClosingLines()})));
+
+  Update v;
+  const fs::path secret = outside(v) / "secret";
+  fs::create_symlink(secret, v.D("drubel/aggiorna.bat"));  // the script
+  v.server.Put("Drubel2.rar", "drubel2");
+  v.window.boxes[1] = 1;
+  v.remote.Aggiorna();
+  EXPECT_EQ(v.window.log.text(),
+            LogOf(Join({kRarOk,
+                        kConnected,
+                        {"Inizio download programma ", "Il programma è stato scaricato ",
+                         "Impossibile scrivere lo script d:\\drubel\\aggiorna.bat" + refusal},
+                        ClosingLines()})));
+  EXPECT_TRUE(starter.Calls(0).empty());
+  EXPECT_EQ(ReadFile(secret), "root only");
+  EXPECT_EQ(ReadFile(elsewhere / "secret"), "root only");
+  EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()), 1);
 }
 
 TEST(Aggiorna, SharedScriptIsRewrittenOnlyAfterTheEarlierOneEnded) {

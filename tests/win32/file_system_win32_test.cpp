@@ -186,5 +186,40 @@ TEST(Win32FileSystem, InstalledProductScanOnAScratchDrive) {
   EXPECT_EQ(second.marked, std::vector<int>{1});
 }
 
+// The test runner plants d:\collegamento, a link to a folder outside the
+// drive that holds "secret"; the test moves it to where a program folder
+// goes. Wine shows a link to a folder as a reparse point.
+TEST(Win32FileSystem, NothingIsWrittenThroughAFolderLink) {
+  testing::ScratchDrive drive;
+  if (drive.letter() == 0) {
+    ASSERT_FALSE(drive.promised()) << drive.why();
+    GTEST_SKIP() << drive.why();
+  }
+  const std::string link = drive.Path("collegamento");
+  if (GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "no link planted at " << link;
+  }
+  const std::string folder = drive.Path("dunmar");
+  ASSERT_TRUE(MoveFileA(link.c_str(), folder.c_str()));
+  const std::string secret = ReadWholeFile(folder + "\\secret");
+  Win32FileSystem files;
+  std::unique_ptr<PartialFile> partial;
+  std::vector<FolderEntry> entries;
+  const std::string refused =
+      folder +
+      ": è un collegamento a un altro percorso; Avendro non scrive attraverso i "
+      "collegamenti";
+  EXPECT_EQ(files.WriteFile(folder + "\\aggiorna.bat", "x").message(), refused);
+  EXPECT_EQ(files.CreateFolder(folder + "\\sub").message(), refused);
+  EXPECT_EQ(files.CreateFolder(folder).message(), refused);
+  EXPECT_EQ(files.RemoveFile(folder + "\\secret").message(), refused);
+  EXPECT_EQ(files.ListFolder(folder, &entries).message(), refused);
+  EXPECT_EQ(files.OpenPartial(folder + "\\x.part", folder + "\\dunmar.rar", &partial).message(),
+            refused);
+  EXPECT_EQ(ReadWholeFile(folder + "\\secret"), secret);
+  EXPECT_FALSE(secret.empty());
+  EXPECT_TRUE(MoveFileA(folder.c_str(), link.c_str()));
+}
+
 }  // namespace
 }  // namespace avendro

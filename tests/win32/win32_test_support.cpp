@@ -18,7 +18,10 @@ void RemoveTree(const std::string& path) {
       if (name == "." || name == "..") continue;
       std::string child = path + "\\" + name;
       SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A link is removed, never what it leads to.
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (!RemoveDirectoryA(child.c_str())) DeleteFileA(child.c_str());
+      } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(child);
       } else {
         DeleteFileA(child.c_str());
