@@ -27,9 +27,11 @@ class OneListingPerCheck : public ProcessTable {
     *out = running_;
     return status_;
   }
-  Status Terminate(uint32_t id) override {
-    Status status = processes_.Terminate(id);
-    if (status.ok()) std::erase_if(running_, [id](const ProcessEntry& p) { return p.id == id; });
+  Status Terminate(const ProcessEntry& process) override {
+    Status status = processes_.Terminate(process);
+    if (status.ok()) {
+      std::erase_if(running_, [&](const ProcessEntry& p) { return p.id == process.id; });
+    }
     return status;
   }
   uint32_t SelfId() override { return processes_.SelfId(); }
@@ -79,7 +81,12 @@ std::vector<std::string> TerminaProcesso(ProcessTable& processes, const std::str
   for (const ProcessEntry& process : running) {
     if (process.id == self || !EndsWith(Lower(process.image_name), wanted)) continue;
     matched = true;
-    status = processes.Terminate(process.id);
+    // Its name may be one it gave itself: stopping it could hit a stranger.
+    if (!process.unverified.empty()) {
+      status = Status::Error("processo " + std::to_string(process.id) + ": " + process.unverified);
+    } else {
+      status = processes.Terminate(process);
+    }
     if (!status.ok()) {
       reasons.push_back("Impossibile terminare " + process.image_name + ", " + status.message());
     }

@@ -23,10 +23,11 @@ inline constexpr char kNonCancellato[] = "NON CANCELLATO";  // a match still run
 void ControlloProgMem(WindowPort& window, ProcessTable& processes, const NomiProgrammi& names);
 
 // Stops every running process whose image name ends with `NomeProcesso`,
-// letter case aside, except this program's own. `Esito` receives the
-// outcome; the result holds one reason per process that could not be
-// stopped (and one when the processes could not be listed), ready for the
-// log.
+// letter case aside, except this program's own; one whose name could not be
+// verified is left running and counts as not stopped, one that has ended by
+// itself meanwhile as stopped. `Esito` receives the outcome; the result
+// holds one reason per process that could not be stopped (and one when the
+// processes could not be listed), ready for the log.
 std::vector<std::string> TerminaProcesso(ProcessTable& processes, const std::string& NomeProcesso,
                                          std::string& Esito);
 

@@ -5,14 +5,23 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <vector>
 
 extern char** environ;
 
 namespace avendro {
 
+struct PosixLauncher::Children {
+  std::mutex mutex;
+  std::set<pid_t> running;
+};
+
+PosixLauncher::PosixLauncher() : children_(std::make_shared<Children>()) {}
+
 Status PosixLauncher::Start(const std::string& path, WindowStyle style, uint64_t* task) {
-  Reap();
   std::vector<std::string> args = {"wine", "start", "/wait",
                                    style == WindowStyle::kMinimizedFocus ? "/min" : "/max", path};
   std::vector<char*> argv;
@@ -27,26 +36,24 @@ Status PosixLauncher::Start(const std::string& path, WindowStyle style, uint64_t
   posix_spawn_file_actions_destroy(&actions);
   if (err == ENOENT) return Status::Error(path + ": wine non trovato nel PATH");
   if (err != 0) return ErrnoError(path + ": avvio di wine non riuscito", err);
-  children_.insert(pid);
+
+  {
+    std::lock_guard<std::mutex> lock(children_->mutex);
+    children_->running.insert(pid);
+  }
+  std::thread([children = children_, pid] {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    std::lock_guard<std::mutex> lock(children->mutex);
+    children->running.erase(pid);
+  }).detach();
   *task = static_cast<uint64_t>(pid);
   return Status::Ok();
 }
 
 bool PosixLauncher::Running(uint64_t task) {
-  Reap();
-  return children_.count(static_cast<pid_t>(task)) != 0;
-}
-
-void PosixLauncher::Reap() {
-  for (auto it = children_.begin(); it != children_.end();) {
-    int status = 0;
-    pid_t done = waitpid(*it, &status, WNOHANG);
-    if (done == *it || (done < 0 && errno == ECHILD)) {
-      it = children_.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  std::lock_guard<std::mutex> lock(children_->mutex);
+  return children_->running.count(static_cast<pid_t>(task)) != 0;
 }
 
 }  // namespace avendro

@@ -2,7 +2,7 @@
 
 #include <sys/types.h>
 
-#include <set>
+#include <memory>
 
 #include "platform/file_system.h"
 #include "platform/launcher.h"
@@ -13,17 +13,20 @@ namespace avendro {
 // PATH, in the same prefix): "wine start /wait /max PATH" for a maximised
 // window, "/min" for a minimised one. The wine process lives as long as the
 // started program, so Running tells when that has ended. The program never
-// waits for it; ended children are reaped as they are noticed.
+// waits for it; each child is reaped as soon as it ends, by a thread of its
+// own, so none lingers as a zombie, even after the launcher is gone.
 class PosixLauncher : public Launcher {
  public:
+  PosixLauncher();
+
   Status Start(const std::string& path, WindowStyle style, uint64_t* task) override;
   bool Running(uint64_t task) override;
 
  private:
-  // Reaps every child that has ended.
-  void Reap();
-
-  std::set<pid_t> children_;  // started and not yet reaped
+  // The children started and not yet reaped; shared with their waiters,
+  // which may outlive the launcher.
+  struct Children;
+  std::shared_ptr<Children> children_;
 };
 
 }  // namespace avendro

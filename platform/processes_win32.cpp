@@ -14,12 +14,48 @@ namespace avendro {
 namespace {
 
 // The access the process is opened with: PROCESS_ALL_ACCESS as it was before
-// Windows Vista widened it to 0x1FFFFF.
+// Windows Vista widened it to 0x1FFFFF; it includes the right to read its
+// times and to wait for it.
 constexpr DWORD kTerminateAccess = 0x1F0FFF;
 
 // The wide record: nine fields and a 260-character image name; 556 bytes in
 // a 32-bit program, 568 in a 64-bit one, where the heap id is 8 bytes wide.
 static_assert(sizeof(PROCESSENTRY32W) == (sizeof(void*) == 8 ? 568 : 556));
+
+uint64_t ToUint64(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// When the process started, 0 when that cannot be read.
+uint64_t CreationTime(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return ToUint64(created);
+}
+
+uint64_t CreationTime(DWORD id) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (process == nullptr) return 0;
+  uint64_t created = CreationTime(process);
+  CloseHandle(process);
+  return created;
+}
+
+// The handle holds on to one process, whose id is not given out again while
+// it is open: its times, its end and its termination are all of that one.
+Status TerminateIfListed(HANDLE handle, const ProcessEntry& process, const std::string& what) {
+  if (process.started != 0) {
+    uint64_t created = CreationTime(handle);
+    if (created == 0) return Win32Error(what, GetLastError());
+    if (created != process.started) return Status::Ok();  // another process has the id
+  }
+  if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) return Status::Ok();  // ended by itself
+  if (TerminateProcess(handle, 0)) return Status::Ok();
+  DWORD error = GetLastError();
+  // Refused because it was ending by itself at that moment.
+  if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) return Status::Ok();
+  return Win32Error(what, error);
+}
 
 }  // namespace
 
@@ -36,7 +72,8 @@ Status Win32ProcessTable::List(std::vector<ProcessEntry>* out) {
   DWORD error = more ? ERROR_SUCCESS : GetLastError();
   for (; more; more = Process32NextW(snapshot, &entry)) {
     entry.szExeFile[MAX_PATH - 1] = L'\0';
-    out->push_back({static_cast<uint32_t>(entry.th32ProcessID), ToUtf8(entry.szExeFile)});
+    out->push_back({static_cast<uint32_t>(entry.th32ProcessID), ToUtf8(entry.szExeFile),
+                    CreationTime(entry.th32ProcessID)});
   }
   CloseHandle(snapshot);
   if (error != ERROR_SUCCESS && error != ERROR_NO_MORE_FILES) {
@@ -45,14 +82,20 @@ Status Win32ProcessTable::List(std::vector<ProcessEntry>* out) {
   return Status::Ok();
 }
 
-Status Win32ProcessTable::Terminate(uint32_t id) {
-  const std::string what = "processo " + std::to_string(id);
-  if (id == SelfId()) return Status::Error(what + ": è questo programma");
-  HANDLE process = OpenProcess(kTerminateAccess, FALSE, id);
-  if (process == nullptr) return Win32Error(what, GetLastError());
-  Status status;
-  if (!TerminateProcess(process, 0)) status = Win32Error(what, GetLastError());
-  CloseHandle(process);
+Status Win32ProcessTable::Terminate(const ProcessEntry& process) {
+  const std::string what = "processo " + std::to_string(process.id);
+  // Id 0 is the idle process, which no one may open.
+  if (process.id == 0) return Status::Error(what + ": identificativo non valido");
+  if (process.id == SelfId()) return Status::Error(what + ": è questo programma");
+  HANDLE handle = OpenProcess(kTerminateAccess, FALSE, process.id);
+  if (handle == nullptr) {
+    DWORD error = GetLastError();
+    // No process has the id (any more): it has ended by itself.
+    if (error == ERROR_INVALID_PARAMETER) return Status::Ok();
+    return Win32Error(what, error);
+  }
+  Status status = TerminateIfListed(handle, process, what);
+  CloseHandle(handle);
   return status;
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,6 +25,20 @@ bool EndsWithin(Launcher& launcher, uint64_t task, std::chrono::milliseconds lim
   return true;
 }
 
+// True once the started wine process has been collected, by no one but the
+// launcher, within `limit`: it ended and left no zombie.
+bool CollectedWithin(uint64_t task, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(task), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+      return errno == ECHILD;
+    }
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
 TEST(Launcher, StartsThroughWineWithTheWindowStyleAndDoesNotWait) {
   TempPrefix t;
   FakeStarter starter(t);
@@ -41,13 +56,22 @@ TEST(Launcher, StartsThroughWineWithTheWindowStyleAndDoesNotWait) {
   EXPECT_NE(installer, script);
   EXPECT_TRUE(launcher.Running(script));
 
+  // Collected as soon as it ends, without a further call; even when the
+  // launcher that started it is gone by then.
+  EXPECT_TRUE(CollectedWithin(installer, 5s));
+  uint64_t orphan = 0;
+  ASSERT_TRUE(
+      PosixLauncher().Start("d:\\vemo\\aggiorna.bat", WindowStyle::kMaximizedFocus, &orphan).ok());
+  EXPECT_TRUE(CollectedWithin(orphan, 5s));
+
   EXPECT_TRUE(EndsWithin(launcher, script, 5s));
   EXPECT_TRUE(EndsWithin(launcher, installer, 5s));
   EXPECT_FALSE(launcher.Running(script));  // and stays ended once reaped
   // Two processes side by side: their lines come in any order.
-  auto calls = starter.Calls(2);
+  auto calls = starter.Calls(3);
   std::sort(calls.begin(), calls.end());
   EXPECT_EQ(calls, (std::vector<std::string>{"start /wait /max d:\\dunmar\\aggiorna.bat",
+                                             "start /wait /max d:\\vemo\\aggiorna.bat",
                                              "start /wait /min d:\\drubel\\wrar361it.exe"}));
 }
 

@@ -143,7 +143,7 @@ class RecordingWindow : public WindowPort {
 class UnusedProcesses : public ProcessTable {
  public:
   Status List(std::vector<ProcessEntry>*) override { return Status::Error("unused"); }
-  Status Terminate(uint32_t) override { return Status::Error("unused"); }
+  Status Terminate(const ProcessEntry&) override { return Status::Error("unused"); }
   uint32_t SelfId() override { return 0; }
 };
 class UnusedLauncher : public Launcher {

@@ -15,13 +15,13 @@ namespace {
 using testing::StartedProcess;
 using testing::TempFolder;
 
-bool Listed(ProcessTable& table, uint32_t id, std::string* name) {
+bool Listed(ProcessTable& table, uint32_t id, ProcessEntry* entry) {
   std::vector<ProcessEntry> running;
   EXPECT_TRUE(table.List(&running).ok());
   auto it = std::find_if(running.begin(), running.end(),
                          [id](const ProcessEntry& p) { return p.id == id; });
   if (it == running.end()) return false;
-  *name = it->image_name;
+  *entry = *it;
   return true;
 }
 
@@ -38,11 +38,11 @@ TEST(Win32ProcessTable, TerminaProcessoStopsEveryInstanceByImageName) {
   ASSERT_TRUE(tail.started() && upper.started() && other.started());
 
   Win32ProcessTable table;
-  std::string name;
-  ASSERT_TRUE(Listed(table, tail.id(), &name));
-  EXPECT_EQ(name, "XVarnok.EXE");
-  ASSERT_TRUE(Listed(table, upper.id(), &name));
-  EXPECT_EQ(name, "VARNOK.exe");
+  ProcessEntry listed;
+  ASSERT_TRUE(Listed(table, tail.id(), &listed));
+  EXPECT_EQ(listed.image_name, "XVarnok.EXE");
+  ASSERT_TRUE(Listed(table, upper.id(), &listed));
+  EXPECT_EQ(listed.image_name, "VARNOK.exe");
 
   std::string esito;
   EXPECT_TRUE(TerminaProcesso(table, "varnok.exe", esito).empty());
@@ -75,17 +75,32 @@ TEST(Win32ProcessTable, RunningInstanceCheckLogsTheOutcome) {
   EXPECT_TRUE(drubel2.WaitForEnd(10000));
 }
 
-TEST(Win32ProcessTable, TerminateRefusesThisProgramAndMissingProcesses) {
+TEST(Win32ProcessTable, TerminateStopsOnlyTheListedProcessAndNeverThisProgram) {
   Win32ProcessTable table;
   EXPECT_EQ(table.SelfId(), GetCurrentProcessId());
-  Status self = table.Terminate(table.SelfId());
+  Status self = table.Terminate({table.SelfId()});
   EXPECT_FALSE(self.ok());
   EXPECT_NE(self.message().find(std::to_string(table.SelfId())), std::string::npos);
 
-  // Process ids are multiples of 4; this one is never given out.
-  Status missing = table.Terminate(0xFFFFFFF1u);
-  EXPECT_FALSE(missing.ok());
-  EXPECT_NE(missing.message().find("processo 4294967281"), std::string::npos) << missing.message();
+  // Process ids are multiples of 4; this one is never given out, so there
+  // is nothing to stop.
+  EXPECT_TRUE(table.Terminate({0xFFFFFFF1u}).ok());
+
+  TempFolder temp;
+  testing::CopyHelper(temp / "varnok.exe");
+  StartedProcess varnok(temp / "varnok.exe", "");
+  ASSERT_TRUE(varnok.started());
+  ProcessEntry listed;
+  ASSERT_TRUE(Listed(table, varnok.id(), &listed));
+  ASSERT_NE(listed.started, 0u);
+  // Its id given to a later process: that one is left alone.
+  ProcessEntry earlier = listed;
+  ++earlier.started;
+  EXPECT_TRUE(table.Terminate(earlier).ok());
+  EXPECT_FALSE(varnok.WaitForEnd(300));
+  EXPECT_TRUE(table.Terminate(listed).ok());
+  ASSERT_TRUE(varnok.WaitForEnd(10000));
+  EXPECT_TRUE(table.Terminate(listed).ok());  // ended: nothing is left to stop
 }
 
 }  // namespace
