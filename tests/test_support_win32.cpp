@@ -23,7 +23,8 @@ namespace {
 void RemoveTree(const fs::path& path) {
   const std::wstring wide = path.wstring();
   DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  // A link planted by the runner stays, and so does what it leads to.
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
   SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     DeleteFileW(wide.c_str());

@@ -17,11 +17,10 @@ void RemoveTree(const std::string& path) {
       std::string name = entry.cFileName;
       if (name == "." || name == "..") continue;
       std::string child = path + "\\" + name;
+      // What a link leads to is never the test's to remove.
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
       SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      // A link is removed, never what it leads to.
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        if (!RemoveDirectoryA(child.c_str())) DeleteFileA(child.c_str());
-      } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(child);
       } else {
         DeleteFileA(child.c_str());
