@@ -1,13 +1,14 @@
 #include "app/version_label.h"
 
 #include "app/dettagli_file.h"
+#include "catalogue/catalogue.h"
 
 namespace avendro {
 
 std::string VersionLabel(FileDetailsSource& details) {
   // Always drive C, whatever the work drive.
   Dettagli setup;
-  if (!DettagliFile(details, "C:\\drubel\\", "setup.exe", &setup).ok()) return "";
+  if (!DettagliFile(details, OnDrive('C', kWorkFolder) + "\\", "setup.exe", &setup).ok()) return "";
   const std::string* date = setup.At(4);
   if (date == nullptr) return "";
   return "R. 1.0.1 del " + *date;

@@ -10,8 +10,20 @@ inline constexpr int kSlotCount = 20;     // check boxes aa1(0)..aa1(19)
 inline constexpr int kProductCount = 16;  // slots 0..15 carry a program
 inline constexpr int kNomiProgrammiCount = 21;
 
-// One check-box slot. Path tails begin with ":\" and get the work drive
-// letter in front; letter case and trailing blanks are part of the values.
+// Fixed places on the work drive. Path tails begin with ":\" and get the
+// work drive letter in front.
+inline constexpr std::string_view kWorkFolder = ":\\drubel";
+inline constexpr std::string_view kRarTool = ":\\drubel\\rar.exe";
+// The RAR tool's extract command, overwriting without asking; the archive
+// follows.
+inline constexpr std::string_view kRarExtract = ":\\drubel\\rar e -o+ ";
+// The script of the install runs (and of the update runs of slots 1..3).
+inline constexpr std::string_view kWorkScript = ":\\drubel\\aggiorna.bat";
+// Where the archiver bootstrap puts the RAR installer.
+inline constexpr std::string_view kRarInstaller = ":\\drubel\\wrar361it.exe";
+
+// One check-box slot. Letter case and trailing blanks are part of the
+// values.
 struct Product {
   int slot;
   std::string_view caption;
@@ -21,8 +33,13 @@ struct Product {
   std::string_view updateArchive;
   std::string_view updateLocalPath;
   std::string_view updateScriptPath;
-  std::string_view installArchive;
+  std::string_view installArchive;  // "" when the program has no installer
   std::string_view installLocalPath;
+  std::string_view updateScriptFolder{};  // where the update script runs its RAR line
+  // "<source> <folder>" of a Copy line the update script ends with, or "".
+  std::string_view updateCopy{};
+  // Whether the line after the download names the archive.
+  bool downloadLineNamesArchive = false;
 };
 
 // Slots 0..19 in order; 16..19 have no caption and no paths (19 has a

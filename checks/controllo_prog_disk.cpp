@@ -5,7 +5,7 @@
 namespace avendro {
 
 void ControlloProgDisk(WindowPort& window, FileSystem& files, char lettera) {
-  const std::string work_folder = OnDrive(lettera, ":\\drubel");
+  const std::string work_folder = OnDrive(lettera, kWorkFolder);
   std::string name;
   Status status = files.FindEntry(work_folder, kMaskDirectory, &name);
   if (!status.ok()) {

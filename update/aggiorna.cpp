@@ -26,10 +26,10 @@ void RemoteUpdate::Aggiorna() {
       FineAggiornamento();
       return;
     }
-    if (slot <= 3) {
-      window_.AggiungiStato("Il programma è stato scaricato ");
-    } else {
+    if (row.downloadLineNamesArchive) {
       window_.AggiungiStato("Il programma  " + archive + "  è stato scaricato ");
+    } else {
+      window_.AggiungiStato("Il programma è stato scaricato ");
     }
     if (!ScriviEAvvia(OnDrive(lettera, row.updateScriptPath),
                       UpdateScript(slot, lettera, archive))) {

@@ -18,15 +18,14 @@ void RemoteUpdate::Installa() {
       return;
   }
 
-  // Only slots 0 and 4 have an installer archive.
-  for (int slot : {0, 4}) {
-    if (window_.BoxValue(slot) != 1) continue;
+  for (int slot = 0; slot < kProductCount; ++slot) {
     const Product& row = Row(slot);
+    // Only the boxes of programs with an installer archive are read.
+    if (row.installArchive.empty() || window_.BoxValue(slot) != 1) continue;
     const std::string archive = OnDrive(lettera, row.installLocalPath);
     if (!Scarica(std::string(row.installArchive), archive)) break;
     window_.AggiungiStato("Il programma è stato scaricato ");
-    if (!ScriviEAvvia(OnDrive(lettera, ":\\drubel\\aggiorna.bat"),
-                      InstallScript(lettera, archive))) {
+    if (!ScriviEAvvia(OnDrive(lettera, kWorkScript), InstallScript(lettera, archive))) {
       break;
     }
   }

@@ -81,8 +81,7 @@ RemoteUpdate::Opening RemoteUpdate::Apertura() {
 
   window_.AggiungiStato("Verifica esistenza Winrar");
   std::string found;
-  Status status =
-      platform_.files.FindEntry(OnDrive(lettera, ":\\drubel\\rar.exe"), kMaskNormal, &found);
+  Status status = platform_.files.FindEntry(OnDrive(lettera, kRarTool), kMaskNormal, &found);
   if (!status.ok()) window_.AggiungiStato("Impossibile controllare " + status.message());
   if (!found.empty()) {
     window_.AggiungiStato("Controllo Winrar sul Disco...OK");

@@ -11,7 +11,7 @@ void RemoteUpdate::ScaricoInstallaRar() {
     Motivo();
     return;
   }
-  const std::string installer = OnDrive(modu1_.LetteraUnita, ":\\drubel\\wrar361it.exe");
+  const std::string installer = OnDrive(modu1_.LetteraUnita, kRarInstaller);
   if (!Scarica("wrar361it.exe", installer)) return;
   window_.AggiungiStato("Il programma è stato scaricato ");
 

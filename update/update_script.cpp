@@ -9,27 +9,21 @@ namespace {
 constexpr char kCrLf[] = "\r\n";
 
 std::string RarLine(char lettera, const std::string& archive) {
-  return OnDrive(lettera, ":\\drubel\\rar e -o+ ") + archive + kCrLf;
+  return OnDrive(lettera, kRarExtract) + archive + kCrLf;
 }
 
 }  // namespace
 
 std::string UpdateScript(int slot, char lettera, const std::string& archive) {
-  std::string script = "cd ";
-  script += OnDrive(lettera, slot == 0 ? ":\\programmi\\varnok" : ":\\drubel");
-  script += kCrLf;
+  const Product& row = Row(slot);
+  std::string script = "cd " + OnDrive(lettera, row.updateScriptFolder) + kCrLf;
   script += RarLine(lettera, archive);
-  // The executable of these two also goes to the program folder on drive C.
-  if (slot == 0) {
-    script += "Copy " + OnDrive(lettera, ":\\drubel\\varnok.exe c:\\programmi\\varnok") + kCrLf;
-  } else if (slot == 4) {
-    script += "Copy " + OnDrive(lettera, ":\\drubel\\tamrel.exe c:\\programmi\\varnok") + kCrLf;
-  }
+  if (!row.updateCopy.empty()) script += "Copy " + OnDrive(lettera, row.updateCopy) + kCrLf;
   return script;
 }
 
 std::string InstallScript(char lettera, const std::string& archive) {
-  return "cd " + OnDrive(lettera, ":\\drubel") + kCrLf + RarLine(lettera, archive) + "setup.exe" +
+  return "cd " + OnDrive(lettera, kWorkFolder) + kCrLf + RarLine(lettera, archive) + "setup.exe" +
          kCrLf;
 }
 

@@ -5,8 +5,8 @@
 namespace avendro {
 
 // The update script (aggiorna.bat) of a downloaded program of slot 0..15:
-// a cd line, the RAR extract line for `archive` and, for slots 0 and 4, a
-// Copy line; every line ends with CR LF. `archive` is the local archive
+// a cd line, the RAR extract line for `archive` and, where the catalogue
+// names one, a Copy line; every line ends with CR LF. `archive` is the local archive
 // path exactly as the download used it.
 std::string UpdateScript(int slot, char lettera, const std::string& archive);
 
