@@ -138,9 +138,10 @@ TEST(Ftp, RefusedLoginAndDeadServerAnswerZero) {
   }
   s.ftp.SetHost(host);
   s.ftp.SetPassword(TestFtpServer::kPassword);
-  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(s.ftp.Connect(), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  // Refused at once, not waited out to the connection time limit.
+  EXPECT_EQ(s.ftp.last_error().rfind("il server " + host + " non accetta connessioni", 0), 0u)
+      << s.ftp.last_error();
 }
 
 TEST(Ftp, FailedDownloadsLeaveTheOldArchiveAndResumeWhileTheServerFileIsTheSame) {
@@ -237,21 +238,20 @@ TEST(Ftp, TrickleAndClosingWindowEndTheTransferAndKeepWhatCame) {
   s.server.Put("morva.rar", Bytes(2 * 1024 * 1024, 9));
   s.ftp.SetSlowLimit(1024, 2s);
   ASSERT_NE(s.Login(), 0);
-  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(s.ftp.Download("zal.rar", "d:\\zal.rar"), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   EXPECT_EQ(s.ftp.last_error(),
             "zal.rar: trasferimento troppo lento: meno di 1024 byte al secondo per 2 s");
 
   // The window is closed while the server is silent: the transfer ends at
-  // once, its half stays for the next run, and nothing more is done.
+  // once (long before the stall limit would end it), its half stays for the
+  // next run, and nothing more is done.
+  s.ftp.SetTimeLimits(3s, 600s);
   ASSERT_NE(s.Login(), 0);
-  s.ftp.SetKeepAlive([&] {
-    if (std::chrono::steady_clock::now() - start > 300ms) s.ftp.Cancel();
+  // Once the half has come and the server fell silent.
+  s.ftp.SetProgress([&](uint64_t done, int64_t) {
+    if (done >= 1024 * 1024) s.ftp.Cancel();
   });
-  start = std::chrono::steady_clock::now();
   EXPECT_EQ(s.ftp.Download("morva.rar", "d:\\morva.rar"), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
   EXPECT_EQ(s.ftp.last_error(), "morva.rar: operazione interrotta: la finestra viene chiusa");
   EXPECT_FALSE(fs::exists(s.t.Drive('d') / "morva.rar"));
   int parts = 0;
@@ -272,9 +272,8 @@ TEST(Ftp, StalledServerFailsWithinTheTimeLimit) {
 
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(s.ftp.Download("morva.rar", "d:\\MORVA\\morva.rar "), 0);
-  auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(took, 1500ms);
-  EXPECT_LT(took, 6s);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1500ms);
+  EXPECT_EQ(s.ftp.last_error(), "morva.rar: nessun dato dal server per 2 s");
   EXPECT_GE(ticks, 10);  // the window kept repainting meanwhile
   EXPECT_EQ(ReadFile(morva), "earlier archive");
   EXPECT_EQ(Others(morva.parent_path(), "morva.rar").size(), 1u);  // the half, for a resume
@@ -289,9 +288,8 @@ TEST(Ftp, SilentGreetingFailsWithinTheTimeLimit) {
   TestFtpServer::Faults faults;
   faults.stall_greeting = true;
   Session s(faults);
-  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(s.ftp.Connect(), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
+  EXPECT_NE(s.ftp.last_error().find("non risponde"), std::string::npos) << s.ftp.last_error();
 }
 
 TEST(Ftp, TlsRequiredTrustsOnlyAVerifiedServerAndSendsNothingBefore) {

@@ -42,18 +42,17 @@ bool CollectedWithin(uint64_t task, std::chrono::milliseconds limit) {
 TEST(Launcher, StartsThroughWineWithTheWindowStyleAndDoesNotWait) {
   TempPrefix t;
   FakeStarter starter(t);
-  starter.Hold(0.6);
+  starter.Hold(2);
   PosixLauncher launcher;
 
   uint64_t script = 0, installer = 0;
-  auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(
       launcher.Start("d:\\dunmar\\aggiorna.bat", WindowStyle::kMaximizedFocus, &script).ok());
   ASSERT_TRUE(
       launcher.Start("d:\\drubel\\wrar361it.exe", WindowStyle::kMinimizedFocus, &installer).ok());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 400ms);
   EXPECT_NE(script, 0u);
   EXPECT_NE(installer, script);
+  // Both came back while the first still runs: nothing waited for it.
   EXPECT_TRUE(launcher.Running(script));
 
   // Collected as soon as it ends, without a further call; even when the
