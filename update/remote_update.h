@@ -44,14 +44,16 @@ class RemoteUpdate {
   RemoteUpdate& operator=(const RemoteUpdate&) = delete;
 
   // "AGGIORNA" (Command1): downloads the update of every ticked program of
-  // slots 0..15 and starts its update script.
+  // slots 0..15 and starts its update script. In update/aggiorna.cpp.
   void Aggiorna();
 
-  // "INSTALLA" (Command3): downloads the installer archive of slot 0 and
-  // slot 4 when ticked and starts the install script.
+  // "INSTALLA" (Command3): downloads the installer archive of every ticked
+  // program that has one (slots 0 and 4) and starts the install script. In
+  // update/installa.cpp.
   void Installa();
 
-  // Downloads the RAR installer into the work folder and starts it.
+  // Downloads the RAR installer into the work folder and starts it. In
+  // update/scarico_installa_rar.cpp.
   void ScaricoInstallaRar();
 
   // How long a script rewrite waits for the earlier run of that script.
@@ -86,7 +88,8 @@ class RemoteUpdate {
   // names the script and the reason, and returns false.
   bool ScriviEAvvia(const std::string& path, const std::string& bytes);
 
-  // Common end of "AGGIORNA".
+  // Common end of "AGGIORNA". In update/aggiorna.cpp; the steps above it
+  // are in update/remote_update.cpp.
   void FineAggiornamento();
 
   WindowPort& window_;
