@@ -11,6 +11,14 @@ Status WholeFileSystemDrive(const std::string& folder, char letter) {
                        " è sull'unità " + drive + ":, che contiene l'intero file system.");
 }
 
+Status FileSystem::WriteFile(const std::string& path, const std::string& bytes) {
+  std::unique_ptr<ReplacementFile> file;
+  Status status = BeginReplacement(path, &file);
+  if (status.ok()) status = file->Append(bytes.data(), bytes.size());
+  if (status.ok()) status = file->Commit();
+  return status;
+}
+
 Status LinkRefused(const std::string& path) {
   return Status::Error(path + ": è un collegamento a un altro percorso; Avendro non scrive " +
                        "attraverso i collegamenti");

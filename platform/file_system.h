@@ -104,7 +104,7 @@ class FileSystem {
 
   // Writes `bytes` as the whole file: to a temporary file beside it, then
   // moved over it in one step, so that no reader sees half of it.
-  virtual Status WriteFile(const std::string& path, const std::string& bytes) = 0;
+  Status WriteFile(const std::string& path, const std::string& bytes);
 
   // Starts a replacement of the file at `path` (which need not exist yet).
   // Fails when its folder is missing or cannot be written.

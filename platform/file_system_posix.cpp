@@ -115,6 +115,23 @@ Status WriteAll(int fd, const char* data, size_t size, const std::string& path) 
   return Status::Ok();
 }
 
+// Appends through `file` until Commit has closed it.
+Status AppendTo(const Fd& file, const char* data, size_t size, const std::string& path) {
+  if (file.get() < 0) return Status::Error(path + ": file già chiuso");
+  return WriteAll(file.get(), data, size, path);
+}
+
+// Closes `file` and moves what it wrote, `name` in `folder`, over `target`.
+Status CloseAndMove(Fd& file, int folder, const std::string& name, const Entry& target,
+                    const std::string& path) {
+  if (file.get() < 0) return Status::Error(path + ": file già chiuso");
+  if (close(file.release()) != 0) return ErrnoError(path, errno);
+  if (renameat(folder, name.c_str(), target.folder.get(), target.name.c_str()) != 0) {
+    return ErrnoError(path, errno);
+  }
+  return Status::Ok();
+}
+
 // A replacement that grows in ".<name>.download-<n>" in the target's folder,
 // which stays open so that the move lands where the file was begun.
 class PosixReplacementFile : public ReplacementFile {
@@ -131,19 +148,14 @@ class PosixReplacementFile : public ReplacementFile {
   }
 
   Status Append(const char* data, size_t size) override {
-    if (file_.get() < 0) return Status::Error(path_ + ": file già chiuso");
-    return WriteAll(file_.get(), data, size, path_);
+    return AppendTo(file_, data, size, path_);
   }
 
   Status Commit() override {
-    if (file_.get() < 0) return Status::Error(path_ + ": file già chiuso");
-    if (close(file_.release()) != 0) return ErrnoError(path_, errno);
-    const int folder = target_.folder.get();
-    if (renameat(folder, temp_.c_str(), folder, target_.name.c_str()) != 0) {
-      return ErrnoError(path_, errno);  // the destructor removes the temporary file
-    }
-    temp_.clear();
-    return Status::Ok();
+    // On failure the destructor removes the temporary file.
+    Status status = CloseAndMove(file_, target_.folder.get(), temp_, target_, path_);
+    if (status.ok()) temp_.clear();
+    return status;
   }
 
  private:
@@ -183,18 +195,11 @@ class PosixPartialFile : public PartialFile {
   }
 
   Status Append(const char* data, size_t size) override {
-    if (file_.get() < 0) return Status::Error(path_ + ": file già chiuso");
-    return WriteAll(file_.get(), data, size, path_);
+    return AppendTo(file_, data, size, path_);
   }
 
   Status Commit() override {
-    if (file_.get() < 0) return Status::Error(path_ + ": file già chiuso");
-    if (close(file_.release()) != 0) return ErrnoError(path_, errno);
-    if (renameat(partial_.folder.get(), partial_.name.c_str(), target_.folder.get(),
-                 target_.name.c_str()) != 0) {
-      return ErrnoError(path_, errno);
-    }
-    return Status::Ok();
+    return CloseAndMove(file_, partial_.folder.get(), partial_.name, target_, path_);
   }
 
  private:
@@ -271,14 +276,6 @@ Status PosixFileSystem::CreateFolder(const std::string& path) {
     return ErrnoError(path, err);
   }
   return Status::Ok();
-}
-
-Status PosixFileSystem::WriteFile(const std::string& path, const std::string& bytes) {
-  std::unique_ptr<ReplacementFile> file;
-  Status s = BeginReplacement(path, &file);
-  if (s.ok()) s = file->Append(bytes.data(), bytes.size());
-  if (s.ok()) s = file->Commit();
-  return s;
 }
 
 Status PosixFileSystem::BeginReplacement(const std::string& path,

@@ -12,7 +12,6 @@ class Win32FileSystem : public FileSystem {
   Status NativePath(const std::string& path, std::string* native) override;
   Status FindEntry(const std::string& path, int mask, std::string* name) override;
   Status CreateFolder(const std::string& path) override;
-  Status WriteFile(const std::string& path, const std::string& bytes) override;
   Status BeginReplacement(const std::string& path, std::unique_ptr<ReplacementFile>* file) override;
   Status OpenPartial(const std::string& path, const std::string& target,
                      std::unique_ptr<PartialFile>* file) override;

@@ -85,6 +85,18 @@ Status RefuseLink(const std::string& path, const std::wstring& wide) {
   return Status::Ok();
 }
 
+// Closes `file` and moves what it wrote, `from`, over `to`.
+Status CloseAndMove(HANDLE& file, const std::wstring& from, const std::wstring& to,
+                    const std::string& path) {
+  if (file == INVALID_HANDLE_VALUE) return Status::Error(path + ": file già chiuso");
+  HANDLE closing = std::exchange(file, INVALID_HANDLE_VALUE);
+  if (!CloseHandle(closing)) return Win32Error(path, GetLastError());
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return Win32Error(path, GetLastError());
+  }
+  return Status::Ok();
+}
+
 // A replacement that grows in "<folder>\<name>.download-<n>" and is moved
 // over the target with MoveFileExW.
 class Win32ReplacementFile : public ReplacementFile {
@@ -108,16 +120,10 @@ class Win32ReplacementFile : public ReplacementFile {
   }
 
   Status Commit() override {
-    if (file_ == INVALID_HANDLE_VALUE) return Status::Error(path_ + ": file già chiuso");
-    HANDLE file = file_;
-    file_ = INVALID_HANDLE_VALUE;
-    if (!CloseHandle(file)) return Win32Error(path_, GetLastError());
-    if (!MoveFileExW(temp_.c_str(), target_.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return Win32Error(path_, GetLastError());  // the destructor removes the temporary file
-    }
-    temp_.clear();
-    return Status::Ok();
+    // On failure the destructor removes the temporary file.
+    Status status = CloseAndMove(file_, temp_, target_, path_);
+    if (status.ok()) temp_.clear();
+    return status;
   }
 
  private:
@@ -173,17 +179,7 @@ class Win32PartialFile : public PartialFile {
     return WriteAll(file_, data, size, path_);
   }
 
-  Status Commit() override {
-    if (file_ == INVALID_HANDLE_VALUE) return Status::Error(path_ + ": file già chiuso");
-    HANDLE file = file_;
-    file_ = INVALID_HANDLE_VALUE;
-    if (!CloseHandle(file)) return Win32Error(path_, GetLastError());
-    if (!MoveFileExW(partial_.c_str(), target_.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return Win32Error(path_, GetLastError());
-    }
-    return Status::Ok();
-  }
+  Status Commit() override { return CloseAndMove(file_, partial_, target_, path_); }
 
  private:
   std::string path_;
@@ -207,14 +203,6 @@ Status Win32FileSystem::CreateFolder(const std::string& path) {
     return Win32Error(path, error);
   }
   return Status::Ok();
-}
-
-Status Win32FileSystem::WriteFile(const std::string& path, const std::string& bytes) {
-  std::unique_ptr<ReplacementFile> file;
-  Status s = BeginReplacement(path, &file);
-  if (s.ok()) s = file->Append(bytes.data(), bytes.size());
-  if (s.ok()) s = file->Commit();
-  return s;
 }
 
 Status Win32FileSystem::BeginReplacement(const std::string& path,

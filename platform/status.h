@@ -7,7 +7,7 @@ namespace avendro {
 
 // The outcome of a platform call. A failure carries a message that names the
 // path (or process) involved and the system's reason, ready for the log.
-class Status {
+class [[nodiscard]] Status {
  public:
   Status() = default;
   static Status Ok() { return Status(); }
