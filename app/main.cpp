@@ -2,11 +2,12 @@
 #include <QMessageBox>
 
 #include "app/application.h"
+#include "app/avendro_version.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Avendro"));
-  QApplication::setApplicationVersion(QStringLiteral("1.00.0005"));
+  QApplication::setApplicationVersion(QStringLiteral(AVENDRO_RECORD_VERSION));
   avendro::InstallFontSubstitutes();
 
   avendro::Application avendro;
