@@ -5,10 +5,12 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QHash>
+#include <QKeySequence>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <exception>
 
 #include "app/startup.h"
 #include "checks/controllo_prog_mem.h"
@@ -322,6 +324,11 @@ bool AggSoftware::AskYesNo(const std::string& prompt, const std::string& title, 
   QPushButton* no = box.addButton(QStringLiteral("No"), QMessageBox::NoRole);
   yes->setObjectName(QStringLiteral("Yes"));
   no->setObjectName(QStringLiteral("No"));
+  // The keys of Windows' own Italian boxes. The box answers the plain
+  // letter of a button's shortcut as well; a shortcut rather than "&Sì"
+  // leaves the captions without an underline.
+  yes->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
+  no->setShortcut(QKeySequence(Qt::ALT | Qt::Key_N));
   box.setDefaultButton(no_default ? no : yes);
   box.setEscapeButton(no);
   asking_ = true;
@@ -355,12 +362,27 @@ void AggSoftware::KeepAlive() {
 void AggSoftware::RunHandler(const std::function<void()>& handler) {
   if (running_) return;
   running_ = true;
-  handler();
+  // Qt lets no exception through its event loop, and a run stopped half-way
+  // must not leave the window busy for ever.
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    EndBrokenRun(std::string("Errore interno: ") + e.what());
+  } catch (...) {
+    EndBrokenRun("Errore interno");
+  }
   running_ = false;
   if (close_requested_) {
     close_requested_ = false;
     close();
   }
+}
+
+void AggSoftware::EndBrokenRun(const std::string& line) {
+  AggiungiStato(line);
+  progress_->hide();  // even the closing notice: the window closes next
+  ShowBusy(false);
+  SetPointer(Pointer::kArrow);
 }
 
 void AggSoftware::OnBoxClicked(int /*slot*/) {

@@ -57,6 +57,8 @@ class AggSoftware : public QWidget, public WindowPort {
 
   // Runs a handler to its end; clicks, keys and close requests that arrive
   // meanwhile are not handled (a close request is carried out afterwards).
+  // An exception that ends the handler is logged as an internal error and
+  // the window is left idle; it never reaches the event loop.
   void RunHandler(const std::function<void()>& handler);
 
   // The handlers of the controls.
@@ -71,6 +73,8 @@ class AggSoftware : public QWidget, public WindowPort {
 
  private:
   void BuildControls();
+  // Logs `line` and puts the window back as an ended run leaves it.
+  void EndBrokenRun(const std::string& line);
 
   Platform& platform_;
   Modu1 modu1_;

@@ -27,7 +27,10 @@ int main(int argc, char* argv[]) {
   fs::create_directories(root / "d");
   fs::create_directory_symlink(root / "d", root / "prefix" / "dosdevices" / "d:");
   avendro::DriveMap drives;
-  avendro::DriveMap::Load((root / "prefix").string(), &drives);
+  if (!avendro::DriveMap::Load((root / "prefix").string(), &drives).ok()) {
+    std::fprintf(stderr, "log_bench: cannot read the drives of %s\n", root.c_str());
+    return 1;
+  }
   avendro::PosixFileSystem files(drives);
   avendro::PosixProcessTable processes;
   avendro::PosixLauncher launcher;

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <deque>
 #include <functional>
 #include <utility>
 
@@ -25,39 +28,80 @@ struct Shown {
   QMessageBox::Icon icon = QMessageBox::Information;
 };
 
-// Answers the next message boxes, in order, pressing the button with the
-// given text and recording what each box showed.
+// One answer to a box: a click on the button with the given caption, or a
+// key typed as the operator types it, to the widget that has the focus.
+struct Answer {
+  Answer(QString caption) : caption(std::move(caption)) {}  // implicit: reads as the caption
+  Answer(Qt::Key key, QString text) : key(key), text(std::move(text)) {}
+  QString caption;
+  Qt::Key key = Qt::Key_unknown;
+  QString text;
+};
+const Answer kS{Qt::Key_S, QStringLiteral("s")};
+const Answer kN{Qt::Key_N, QStringLiteral("n")};
+const Answer kEnter{Qt::Key_Return, QStringLiteral("\r")};
+const Answer kEsc{Qt::Key_Escape, QStringLiteral("\x1b")};
+
+// Answers the next message boxes, in order, and records what each box
+// showed.
 class Operator {
  public:
   // `meanwhile` runs while the first box is open, before it is answered.
-  explicit Operator(QStringList presses, std::function<void()> meanwhile = nullptr)
-      : presses_(std::move(presses)), meanwhile_(std::move(meanwhile)) {
+  explicit Operator(std::vector<Answer> answers, std::function<void()> meanwhile = nullptr)
+      : answers_(answers.begin(), answers.end()), meanwhile_(std::move(meanwhile)) {
     Poll();
   }
   const std::vector<Shown>& shown() const { return shown_; }
 
  private:
   void Poll() {
-    if (presses_.isEmpty()) return;
-    QTimer::singleShot(10, [this] {
+    if (answers_.empty()) return;
+    QTimer::singleShot(10, &polls_, [this] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr || !box->isVisible()) return Poll();
+      // A button pressed from the keyboard goes down for a moment before it
+      // clicks, and the box stays open meanwhile.
+      if (box == nullptr || !box->isVisible() || box == answered_) return Poll();
       Shown s{box->windowTitle(), box->text(), {}, {}, box->icon()};
       if (box->defaultButton() != nullptr) s.default_button = box->defaultButton()->text();
       for (QAbstractButton* b : box->buttons()) s.buttons << b->text();
       shown_.push_back(s);
       if (meanwhile_) std::exchange(meanwhile_, nullptr)();
-      QString press = presses_.takeFirst();
-      for (QAbstractButton* b : box->buttons()) {
-        if (b->text() == press) b->click();
+      answered_ = box;
+      Answer answer = answers_.front();
+      answers_.pop_front();
+      if (answer.key != Qt::Key_unknown) {
+        Type(box, answer);
+      } else {
+        for (QAbstractButton* b : box->buttons()) {
+          if (b->text() == answer.caption) b->click();
+        }
       }
       Poll();
     });
   }
 
-  QStringList presses_;
+  static void Type(QMessageBox* box, const Answer& answer) {
+    QWidget* to = QApplication::focusWidget();
+    if (to == nullptr || to->window() != box) to = box;
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+      QKeyEvent event(type, answer.key, Qt::NoModifier, answer.text);
+      QApplication::sendEvent(to, &event);
+    }
+    // Answered, or a button on its way down; else the test would wait for
+    // ever on a box that ignores the key.
+    bool taken = !box->isVisible();
+    for (QAbstractButton* b : box->buttons()) taken = taken || b->isDown();
+    if (!taken) {
+      ADD_FAILURE() << "the box ignored the key " << answer.key;
+      box->reject();
+    }
+  }
+
+  std::deque<Answer> answers_;
   std::function<void()> meanwhile_;
   std::vector<Shown> shown_;
+  QPointer<QMessageBox> answered_;  // null again once that box is gone
+  QObject polls_;                   // a poll still due dies with the operator
 };
 
 struct Window {
@@ -87,7 +131,8 @@ struct Window {
 
 TEST(MessageBoxes, ConfirmationAndArchiverQuestion) {
   Window w;  // no d:\drubel\rar.exe
-  Operator op({QStringLiteral("Sì"), QStringLiteral("No")});
+  // Answered with the letters, as on Windows' own boxes.
+  Operator op({kS, kN});
   w.Press("Command1");
   ASSERT_EQ(op.shown().size(), 2u);
 
@@ -109,12 +154,21 @@ TEST(MessageBoxes, ConfirmationAndArchiverQuestion) {
             LogOf({"Verifica esistenza Winrar", "Controllo Winrar sul Disco...NON ESISTE"}));
   EXPECT_FALSE(w.window.Running());
   EXPECT_EQ(w.window.cursor().shape(), Qt::ArrowCursor);
+
+  // Where Sì is the default, Enter takes it and Esc still says No.
+  for (const Answer& key : {kEnter, kEsc}) {
+    Operator op({key});
+    bool yes = key.key == Qt::Key_Escape;
+    w.window.RunHandler([&] { yes = w.window.AskYesNo("Installare Winrar?", "", false); });
+    ASSERT_EQ(op.shown().size(), 1u);
+    EXPECT_EQ(yes, key.key == Qt::Key_Return) << key.key;
+  }
 }
 
 TEST(MessageBoxes, NoAtTheConfirmationOfEachButton) {
   Window w;
   {
-    Operator op({QStringLiteral("No")});
+    Operator op({kEsc});
     w.Press("Command3");  // INSTALLA: nothing logged
     ASSERT_EQ(op.shown().size(), 1u);
     EXPECT_EQ(op.shown()[0].title, QStringLiteral("Aggiornamento software"));
@@ -122,8 +176,8 @@ TEST(MessageBoxes, NoAtTheConfirmationOfEachButton) {
   }
   EXPECT_EQ(w.Log(), "");
   {
-    Operator op({QStringLiteral("No")});
-    w.Press("Command1");  // AGGIORNA: the closing lines
+    Operator op({kEnter});  // the default
+    w.Press("Command1");    // AGGIORNA: the closing lines
     ASSERT_EQ(op.shown().size(), 1u);
   }
   EXPECT_EQ(w.Log(), LogOf(testing::ClosingLines()));

@@ -110,4 +110,11 @@ const std::vector<std::string>& ClosingLines() {
   return lines;
 }
 
+std::vector<std::string> WithoutScriptWaits(std::vector<std::string> lines) {
+  std::erase_if(lines, [](const std::string& line) {
+    return line.starts_with("Attesa della fine dello script ");
+  });
+  return lines;
+}
+
 }  // namespace avendro::testing

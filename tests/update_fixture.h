@@ -161,4 +161,8 @@ struct RunBench {
 // The five lines of the update run's common end.
 const std::vector<std::string>& ClosingLines();
 
+// The lines without those that say a run waits for an earlier script of the
+// same path: whether that one still runs by then is a matter of timing.
+std::vector<std::string> WithoutScriptWaits(std::vector<std::string> lines);
+
 }  // namespace avendro::testing

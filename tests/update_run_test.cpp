@@ -20,6 +20,7 @@ using testing::NoStarter;
 using testing::ReadFile;
 using testing::RunBench;
 using testing::TestFtpServer;
+using testing::WithoutScriptWaits;
 
 constexpr Pointer H = Pointer::kHourglass;
 constexpr Pointer A = Pointer::kArrow;
@@ -82,7 +83,7 @@ TEST(Aggiorna, SeveralSlotsEndToEnd) {
 
   const std::string dl = "Inizio download programma ";
   EXPECT_EQ(
-      u.window.log.text(),
+      LogOf(WithoutScriptWaits(u.window.lines)),
       LogOf(Join({kRarOk,
                   kConnected,
                   {dl, "Il programma è stato scaricato ", dl, "Il programma è stato scaricato ", dl,
@@ -359,7 +360,15 @@ TEST(Aggiorna, SharedScriptIsRewrittenOnlyAfterTheEarlierOneEnded) {
             (std::vector<std::string>{run, "END " + bat, run, "END " + bat, run, "END " + bat}));
   EXPECT_EQ(ReadFile(u.D("dunmar/aggiorna.bat")),
             "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\dunmar\\Rostiva.rar \r\n");
-  EXPECT_EQ(u.window.lines.size(), 4 + 6 + 5u);
+  const std::string dl = "Inizio download programma ";
+  const std::string wait = "Attesa della fine dello script " + bat + " avviato prima";
+  EXPECT_EQ(u.window.log.text(),
+            LogOf(Join({kRarOk,
+                        kConnected,
+                        {dl, "Il programma  d:\\dunmar\\dunmar.rar   è stato scaricato ", dl,
+                         "Il programma  d:\\dunmar\\Pellwick.rar   è stato scaricato ", wait, dl,
+                         "Il programma  d:\\dunmar\\Rostiva.rar   è stato scaricato ", wait},
+                        ClosingLines()})));
 }
 
 TEST(Aggiorna, ScriptStillRunningAfterTheLimitEndsTheRun) {
@@ -370,6 +379,8 @@ TEST(Aggiorna, ScriptStillRunningAfterTheLimitEndsTheRun) {
   for (const char* name : {"Drubel2.rar", "fr.rar"}) u.server.Put(name, name);
   u.window.boxes[1] = u.window.boxes[2] = 1;
   u.remote.Aggiorna();
+  EXPECT_EQ(u.window.lines.at(u.window.lines.size() - 7),
+            "Attesa della fine dello script d:\\drubel\\aggiorna.bat avviato prima");
   EXPECT_EQ(u.window.lines.at(u.window.lines.size() - 6),
             "Lo script d:\\drubel\\aggiorna.bat avviato prima è ancora in esecuzione dopo 1 "
             "secondi: impossibile riscriverlo");

@@ -133,7 +133,13 @@ bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& byte
   auto earlier = scripts_.find(key);
   if (earlier != scripts_.end()) {
     const auto deadline = std::chrono::steady_clock::now() + script_wait_limit_;
+    bool told = false;
     while (platform_.launcher.Running(earlier->second)) {
+      if (!told) {
+        // Once, so that a window standing still has its reason in the log.
+        window_.AggiungiStato("Attesa della fine dello script " + path + " avviato prima");
+        told = true;
+      }
       if (std::chrono::steady_clock::now() >= deadline) {
         auto seconds = std::chrono::ceil<std::chrono::seconds>(script_wait_limit_).count();
         window_.AggiungiStato("Lo script " + path + " avviato prima è ancora in esecuzione dopo " +
