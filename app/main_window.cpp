@@ -12,8 +12,8 @@
 #include <QScrollBar>
 #include <exception>
 
-#include "app/startup.h"
 #include "checks/controllo_prog_mem.h"
+#include "shell/startup.h"
 #include "update/ftp.h"
 #include "update/remote_update.h"
 

@@ -12,10 +12,10 @@
 #include <functional>
 #include <memory>
 
-#include "app/status_log.h"
-#include "app/window_port.h"
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
+#include "port/window_port.h"
+#include "shell/status_log.h"
 
 namespace avendro {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/window_port.h"
 #include "platform/file_system.h"
+#include "port/window_port.h"
 
 namespace avendro {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/window_port.h"
 #include "catalogue/catalogue.h"
 #include "platform/processes.h"
+#include "port/window_port.h"
 
 namespace avendro {
 

@@ -5,10 +5,10 @@
 #include <ctime>
 #include <filesystem>
 
-#include "app/dettagli_file.h"
-#include "app/version_label.h"
 #include "platform/file_details_posix.h"
 #include "platform/file_system_posix.h"
+#include "shell/dettagli_file.h"
+#include "shell/version_label.h"
 #include "tests/test_support.h"
 
 namespace avendro {

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/startup.h"
+#include "shell/startup.h"
 #include "tests/test_support.h"
 
 namespace avendro {

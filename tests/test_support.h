@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/status_log.h"
-#include "app/window_port.h"
 #include "catalogue/catalogue.h"
 #include "platform/drive_map.h"
 #include "platform/platform.h"
+#include "port/window_port.h"
+#include "shell/status_log.h"
 
 namespace avendro::testing {
 

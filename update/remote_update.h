@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "app/window_port.h"
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
+#include "port/window_port.h"
 #include "update/ftp.h"
 
 namespace avendro {

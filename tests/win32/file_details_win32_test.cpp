@@ -5,7 +5,7 @@
 
 #include <iostream>
 
-#include "app/dettagli_file.h"
+#include "shell/dettagli_file.h"
 #include "tests/win32/win32_test_support.h"
 
 namespace avendro {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/status_log.h"
 #include "checks/controllo_prog_disk.h"
+#include "shell/status_log.h"
 #include "tests/test_support.h"
 #include "tests/win32/win32_test_support.h"
 

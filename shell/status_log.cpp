@@ -1,4 +1,4 @@
-#include "app/status_log.h"
+#include "shell/status_log.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/window_port.h"
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
+#include "port/window_port.h"
 
 namespace avendro {
 

@@ -1,7 +1,7 @@
-#include "app/version_label.h"
+#include "shell/version_label.h"
 
-#include "app/dettagli_file.h"
 #include "catalogue/catalogue.h"
+#include "shell/dettagli_file.h"
 
 namespace avendro {
 

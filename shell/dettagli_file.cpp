@@ -1,4 +1,4 @@
-#include "app/dettagli_file.h"
+#include "shell/dettagli_file.h"
 #include "platform/text.h"
 
 #include <cctype>

@@ -1,7 +1,7 @@
-#include "app/startup.h"
+#include "shell/startup.h"
 
-#include "app/version_label.h"
 #include "checks/controllo_prog_disk.h"
+#include "shell/version_label.h"
 
 namespace avendro {
 
