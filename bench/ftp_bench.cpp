@@ -181,10 +181,12 @@ int Fetch(const std::string& host, const std::string& folder, const std::string&
     ftp.SetSigningKey(key);
   }
   if (!ca_file.empty()) ftp.SetTls({true, avendro::testing::ReadFile(ca_file)});
-  bool ok =
-      ftp.Connect() != 0 && ftp.ChangeFolder(folder) != 0 && ftp.Download(file, "d:\\" + file) != 0;
-  ftp.Disconnect();
-  return ok ? 0 : 1;
+  avendro::Status status = ftp.Connect();
+  if (status.ok()) status = ftp.ChangeFolder(folder);
+  if (status.ok()) status = ftp.Download(file, "d:\\" + file);
+  if (!status.ok()) std::fprintf(stderr, "ftp_bench: %s\n", status.message().c_str());
+  (void)ftp.Disconnect();  // the download is measured, not the logout
+  return status.ok() ? 0 : 1;
 }
 
 }  // namespace

@@ -53,31 +53,29 @@ void ControlloProgMem(WindowPort& window, ProcessTable& system, const NomiProgra
     if (window.BoxValue(IndiceProg) != 1) continue;
     window.AggiungiStato("Controllo Memoria " + name);
     std::string Esito;
-    for (const std::string& reason : TerminaProcesso(processes, name, Esito)) {
-      window.AggiungiStato(reason);
-    }
+    TerminaProcesso(window, processes, name, Esito);
     window.AggiungiStato("Controllo " + name + "...." + Esito);
   }
 }
 
-std::vector<std::string> TerminaProcesso(ProcessTable& processes, const std::string& NomeProcesso,
-                                         std::string& Esito) {
+void TerminaProcesso(WindowPort& window, ProcessTable& processes, const std::string& NomeProcesso,
+                     std::string& Esito) {
   Esito = kNonEsiste;
-  std::vector<std::string> reasons;
-  if (NomeProcesso.empty()) return reasons;
+  if (NomeProcesso.empty()) return;
 
   std::vector<ProcessEntry> running;
   Status status = processes.List(&running);
   if (!status.ok()) {
     // Whether the program runs is unknown, so it is not reported absent.
     Esito = kNonCancellato;
-    reasons.push_back("Impossibile elencare i processi: " + status.message());
-    return reasons;
+    window.AggiungiStato("Impossibile elencare i processi: " + status.message());
+    return;
   }
 
   const std::string wanted = Lower(NomeProcesso);
   const uint32_t self = processes.SelfId();
   bool matched = false;
+  bool refused = false;
   for (const ProcessEntry& process : running) {
     if (process.id == self || !EndsWith(Lower(process.image_name), wanted)) continue;
     matched = true;
@@ -88,11 +86,11 @@ std::vector<std::string> TerminaProcesso(ProcessTable& processes, const std::str
       status = processes.Terminate(process);
     }
     if (!status.ok()) {
-      reasons.push_back("Impossibile terminare " + process.image_name + ", " + status.message());
+      window.AggiungiStato("Impossibile terminare " + process.image_name + ", " + status.message());
+      refused = true;
     }
   }
-  if (matched) Esito = reasons.empty() ? kCancellato : kNonCancellato;
-  return reasons;
+  if (matched) Esito = refused ? kNonCancellato : kCancellato;
 }
 
 }  // namespace avendro

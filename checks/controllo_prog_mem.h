@@ -25,10 +25,10 @@ void ControlloProgMem(WindowPort& window, ProcessTable& processes, const NomiPro
 // Stops every running process whose image name ends with `NomeProcesso`,
 // letter case aside, except this program's own; one whose name could not be
 // verified is left running and counts as not stopped, one that has ended by
-// itself meanwhile as stopped. `Esito` receives the outcome; the result
-// holds one reason per process that could not be stopped (and one when the
-// processes could not be listed), ready for the log.
-std::vector<std::string> TerminaProcesso(ProcessTable& processes, const std::string& NomeProcesso,
-                                         std::string& Esito);
+// itself meanwhile as stopped. `Esito` receives the outcome; a process that
+// could not be stopped, or a listing that failed, gets one line in the log
+// with the reason.
+void TerminaProcesso(WindowPort& window, ProcessTable& processes, const std::string& NomeProcesso,
+                     std::string& Esito);
 
 }  // namespace avendro

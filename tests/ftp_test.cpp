@@ -17,6 +17,15 @@ using testing::ReadFile;
 using testing::TempPrefix;
 using testing::TestFtpServer;
 
+// Passes when the operation succeeded, else fails with its reason.
+::testing::AssertionResult Ok(const Status& status) {
+  if (status.ok()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << status.message();
+}
+
+// The reason of a failed operation; a success says so instead.
+std::string Why(const Status& status) { return status.ok() ? "(no failure)" : status.message(); }
+
 std::string Bytes(size_t size, unsigned seed) {
   std::mt19937 gen(seed);
   std::string bytes(size, '\0');
@@ -49,8 +58,9 @@ struct Session {
     ftp.SetAccount(TestFtpServer::kUser);
     ftp.SetPassword(TestFtpServer::kPassword);
   }
-  int32_t Login() {
-    if (ftp.Connect() == 0) return 0;
+  Status Login() {
+    Status status = ftp.Connect();
+    if (!status.ok()) return status;
     return ftp.ChangeFolder(std::string(TestFtpServer::kSite) + "/download");
   }
   TempPrefix t;
@@ -69,9 +79,9 @@ TEST(Ftp, DownloadFollowsWindowsPathRulesAndReplacesTheOldFile) {
   std::vector<std::pair<uint64_t, int64_t>> progress;
   s.ftp.SetProgress([&](uint64_t done, int64_t total) { progress.emplace_back(done, total); });
 
-  ASSERT_NE(s.Login(), 0) << s.ftp.last_error();
+  ASSERT_TRUE(Ok(s.Login()));
   // The archive path of slot 5 ends in a blank; folder case differs.
-  ASSERT_NE(s.ftp.Download("dunmar.rar", "d:\\dunmar\\dunmar.rar "), 0) << s.ftp.last_error();
+  ASSERT_TRUE(Ok(s.ftp.Download("dunmar.rar", "d:\\dunmar\\dunmar.rar ")));
   fs::path folder = s.t.Drive('d') / "Dunmar";
   EXPECT_EQ(ReadFile(folder / "dunmar.rar"), archive);
   EXPECT_TRUE(Others(folder, "dunmar.rar").empty());
@@ -84,27 +94,27 @@ TEST(Ftp, DownloadFollowsWindowsPathRulesAndReplacesTheOldFile) {
 
   // The same connection serves the next file.
   s.server.Put("fenu.rar", "fenu");
-  ASSERT_NE(s.ftp.Download("fenu.rar", "d:\\dunmar\\fenu.rar"), 0) << s.ftp.last_error();
+  ASSERT_TRUE(Ok(s.ftp.Download("fenu.rar", "d:\\dunmar\\fenu.rar")));
   EXPECT_EQ(ReadFile(folder / "fenu.rar"), "fenu");
 }
 
 TEST(Ftp, FoldersAreRelativeAndEveryConnectStartsAtTheLoginDirectory) {
   Session s;
   s.server.Put("utility/wrar361it.exe", "installer");
-  ASSERT_NE(s.ftp.Connect(), 0);
-  EXPECT_EQ(s.ftp.ChangeFolder(std::string(TestFtpServer::kSite) + "/nowhere"), 0);
+  ASSERT_TRUE(Ok(s.ftp.Connect()));
+  EXPECT_FALSE(s.ftp.ChangeFolder(std::string(TestFtpServer::kSite) + "/nowhere").ok());
   // A failed change leaves the folder where it was.
-  ASSERT_NE(s.ftp.ChangeFolder(TestFtpServer::kSite), 0);
-  ASSERT_NE(s.ftp.ChangeFolder("download/utility"), 0);
-  ASSERT_NE(s.ftp.Download("wrar361it.exe", "d:\\wrar361it.exe"), 0) << s.ftp.last_error();
+  ASSERT_TRUE(Ok(s.ftp.ChangeFolder(TestFtpServer::kSite)));
+  ASSERT_TRUE(Ok(s.ftp.ChangeFolder("download/utility")));
+  ASSERT_TRUE(Ok(s.ftp.Download("wrar361it.exe", "d:\\wrar361it.exe")));
 
   // Connecting again while connected: back at the login directory.
-  ASSERT_NE(s.ftp.Connect(), 0);
-  EXPECT_EQ(s.ftp.ChangeFolder("download/utility"), 0);
-  EXPECT_NE(s.ftp.ChangeFolder(std::string(TestFtpServer::kSite) + "/download/utility"), 0);
+  ASSERT_TRUE(Ok(s.ftp.Connect()));
+  EXPECT_FALSE(s.ftp.ChangeFolder("download/utility").ok());
+  EXPECT_TRUE(Ok(s.ftp.ChangeFolder(std::string(TestFtpServer::kSite) + "/download/utility")));
 
-  EXPECT_NE(s.ftp.Disconnect(), 0);
-  EXPECT_EQ(s.ftp.Download("wrar361it.exe", "d:\\again.exe"), 0);
+  EXPECT_TRUE(Ok(s.ftp.Disconnect()));
+  EXPECT_FALSE(s.ftp.Download("wrar361it.exe", "d:\\again.exe").ok());
   EXPECT_FALSE(fs::exists(s.t.Drive('d') / "again.exe"));
 }
 
@@ -112,13 +122,13 @@ TEST(Ftp, EveryConnectLogsInAfreshAndOneConnectionServesTheRest) {
   Session s;
   s.server.Put("a.rar", "a");
   s.server.Put("b.rar", "b");
-  ASSERT_NE(s.Login(), 0);
-  ASSERT_NE(s.Login(), 0);  // while the first connection is open
+  ASSERT_TRUE(Ok(s.Login()));
+  ASSERT_TRUE(Ok(s.Login()));  // while the first connection is open
   EXPECT_EQ(s.server.Count("logged in", 2), 2);
   EXPECT_EQ(s.server.Count("session closed", 1), 1);  // the first one is not kept
-  ASSERT_NE(s.ftp.Download("a.rar", "d:\\a.rar"), 0);
-  ASSERT_NE(s.ftp.Download("b.rar", "d:\\b.rar"), 0);
-  EXPECT_NE(s.ftp.Disconnect(), 0);
+  ASSERT_TRUE(Ok(s.ftp.Download("a.rar", "d:\\a.rar")));
+  ASSERT_TRUE(Ok(s.ftp.Download("b.rar", "d:\\b.rar")));
+  EXPECT_TRUE(Ok(s.ftp.Disconnect()));
   EXPECT_EQ(s.server.Count("session closed", 2), 2);
   EXPECT_EQ(s.server.Count("logged in"), 2);
 }
@@ -126,9 +136,10 @@ TEST(Ftp, EveryConnectLogsInAfreshAndOneConnectionServesTheRest) {
 TEST(Ftp, RefusedLoginAndDeadServerAnswerZero) {
   Session s;
   s.ftp.SetPassword("wrong-secret");
-  EXPECT_EQ(s.ftp.Connect(), 0);
-  EXPECT_EQ(s.ftp.last_error().find("wrong-secret"), std::string::npos);
-  EXPECT_EQ(s.ftp.ChangeFolder(TestFtpServer::kSite), 0);
+  Status failed = s.ftp.Connect();
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.message().find("wrong-secret"), std::string::npos);
+  EXPECT_FALSE(s.ftp.ChangeFolder(TestFtpServer::kSite).ok());
 
   // Nobody listens on this port any more.
   std::string host;
@@ -138,10 +149,11 @@ TEST(Ftp, RefusedLoginAndDeadServerAnswerZero) {
   }
   s.ftp.SetHost(host);
   s.ftp.SetPassword(TestFtpServer::kPassword);
-  EXPECT_EQ(s.ftp.Connect(), 0);
+  failed = s.ftp.Connect();
+  EXPECT_FALSE(failed.ok());
   // Refused at once, not waited out to the connection time limit.
-  EXPECT_EQ(s.ftp.last_error().rfind("il server " + host + " non accetta connessioni", 0), 0u)
-      << s.ftp.last_error();
+  EXPECT_EQ(failed.message().rfind("il server " + host + " non accetta connessioni", 0), 0u)
+      << failed.message();
 }
 
 TEST(Ftp, FailedDownloadsLeaveTheOldArchiveAndResumeWhileTheServerFileIsTheSame) {
@@ -154,10 +166,10 @@ TEST(Ftp, FailedDownloadsLeaveTheOldArchiveAndResumeWhileTheServerFileIsTheSame)
   s.server.Put("olbi.rar", "refused");
   fs::path vemo = s.t.Put('d', "vemo/vemo.rar", "earlier archive");
   fs::path olbi = s.t.Put('d', "olbi/olbi.rar", "earlier archive");
-  ASSERT_NE(s.Login(), 0);
+  ASSERT_TRUE(Ok(s.Login()));
 
   // Broken off at half: the half waits beside the old archive.
-  EXPECT_EQ(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar "), 0);
+  EXPECT_FALSE(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar ").ok());
   EXPECT_EQ(ReadFile(vemo), "earlier archive");
   std::vector<std::string> partial = Others(vemo.parent_path(), "vemo.rar");
   ASSERT_EQ(partial.size(), 1u);
@@ -167,16 +179,16 @@ TEST(Ftp, FailedDownloadsLeaveTheOldArchiveAndResumeWhileTheServerFileIsTheSame)
   // download starts afresh (and breaks again, at the half of the new one).
   const std::string second = Bytes(3 * 1024 * 1024, 5);
   SetTime(s.server.Put("vemo.rar", second), 2000);
-  ASSERT_NE(s.Login(), 0);
-  EXPECT_EQ(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar "), 0);
+  ASSERT_TRUE(Ok(s.Login()));
+  EXPECT_FALSE(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar ").ok());
   EXPECT_EQ(s.server.Count("REST " + std::to_string(first.size() / 2)), 0);
   partial = Others(vemo.parent_path(), "vemo.rar");
   ASSERT_EQ(partial.size(), 1u);
   EXPECT_EQ(ReadFile(vemo.parent_path() / partial[0]), second.substr(0, second.size() / 2));
 
   // Unchanged now: the next run goes on from the half.
-  ASSERT_NE(s.Login(), 0);
-  ASSERT_NE(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar "), 0) << s.ftp.last_error();
+  ASSERT_TRUE(Ok(s.Login()));
+  ASSERT_TRUE(Ok(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar ")));
   EXPECT_EQ(s.server.Count("REST " + std::to_string(second.size() / 2), 1), 1);
   EXPECT_EQ(ReadFile(vemo), second);
   EXPECT_TRUE(Others(vemo.parent_path(), "vemo.rar").empty());
@@ -184,16 +196,17 @@ TEST(Ftp, FailedDownloadsLeaveTheOldArchiveAndResumeWhileTheServerFileIsTheSame)
   // Refused, and left from a run a week ago: nothing stays.
   fs::path stale = s.t.Put('d', "olbi/olbi.rar.7-1000.avendro-part", "olbi.r");
   fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(24 * 8));
-  EXPECT_EQ(s.ftp.Download("olbi.rar", "d:\\olbi\\olbi.rar "), 0);
+  EXPECT_FALSE(s.ftp.Download("olbi.rar", "d:\\olbi\\olbi.rar ").ok());
   EXPECT_EQ(ReadFile(olbi), "earlier archive");
   EXPECT_TRUE(Others(olbi.parent_path(), "olbi.rar").empty());
 
   // Missing on the server, and a target folder that does not exist.
-  EXPECT_EQ(s.ftp.Download("absent.rar", "d:\\olbi\\absent.rar"), 0);
+  EXPECT_FALSE(s.ftp.Download("absent.rar", "d:\\olbi\\absent.rar").ok());
   EXPECT_TRUE(Others(olbi.parent_path(), "olbi.rar").empty());
   s.server.Put("fenu.rar", "fenu");
-  EXPECT_EQ(s.ftp.Download("fenu.rar", "d:\\fenu\\fenu.rar "), 0);
-  EXPECT_EQ(s.ftp.last_error().rfind("d:\\fenu\\fenu.rar", 0), 0) << s.ftp.last_error();
+  Status failed = s.ftp.Download("fenu.rar", "d:\\fenu\\fenu.rar ");
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.message().rfind("d:\\fenu\\fenu.rar", 0), 0) << failed.message();
   EXPECT_FALSE(fs::exists(s.t.Drive('d') / "fenu"));
 }
 
@@ -208,7 +221,7 @@ TEST(Ftp, OnlyTheWholeAnnouncedFileReplacesTheOldOne) {
   }
   s.server.Put("empty.rar", "");
   s.server.Put("nothing.rar", "");
-  ASSERT_NE(s.Login(), 0);
+  ASSERT_TRUE(Ok(s.Login()));
   const std::pair<const char*, const char*> refused[] = {
       {"short.rar",
        "trasferimento interrotto, arrivati 131072 byte dei 262144 annunciati dal server"},
@@ -218,12 +231,12 @@ TEST(Ftp, OnlyTheWholeAnnouncedFileReplacesTheOldOne) {
   };
   for (const auto& [name, reason] : refused) {
     fs::path old = s.t.Put('d', std::string("drubel/") + name, "earlier");
-    EXPECT_EQ(s.ftp.Download(name, std::string("d:\\drubel\\") + name), 0) << name;
-    EXPECT_EQ(s.ftp.last_error(), std::string(name) + ": " + reason);
+    Status failed = s.ftp.Download(name, std::string("d:\\drubel\\") + name);
+    EXPECT_EQ(Why(failed), std::string(name) + ": " + reason);
     EXPECT_TRUE(ReadFile(old) == "earlier") << name;
   }
   // Without SIZE the file is taken as it comes, but never kept half.
-  ASSERT_NE(s.ftp.Download("nosize.rar", "d:\\drubel\\nosize.rar"), 0) << s.ftp.last_error();
+  ASSERT_TRUE(Ok(s.ftp.Download("nosize.rar", "d:\\drubel\\nosize.rar")));
   EXPECT_EQ(ReadFile(s.t.Drive('d') / "drubel" / "nosize.rar"), Bytes(256 * 1024, 7));
   // The five targets, and the half of short.rar for a resume.
   EXPECT_EQ(Others(s.t.Drive('d') / "drubel", "").size(), 6u);
@@ -237,27 +250,29 @@ TEST(Ftp, TrickleAndClosingWindowEndTheTransferAndKeepWhatCame) {
   s.server.Put("zal.rar", Bytes(64 * 1024, 8));
   s.server.Put("morva.rar", Bytes(2 * 1024 * 1024, 9));
   s.ftp.SetSlowLimit(1024, 2s);
-  ASSERT_NE(s.Login(), 0);
-  EXPECT_EQ(s.ftp.Download("zal.rar", "d:\\zal.rar"), 0);
-  EXPECT_EQ(s.ftp.last_error(),
+  ASSERT_TRUE(Ok(s.Login()));
+  Status failed = s.ftp.Download("zal.rar", "d:\\zal.rar");
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.message(),
             "zal.rar: trasferimento troppo lento: meno di 1024 byte al secondo per 2 s");
 
   // The window is closed while the server is silent: the transfer ends at
   // once (long before the stall limit would end it), its half stays for the
   // next run, and nothing more is done.
   s.ftp.SetTimeLimits(3s, 600s);
-  ASSERT_NE(s.Login(), 0);
+  ASSERT_TRUE(Ok(s.Login()));
   // Once the half has come and the server fell silent.
   s.ftp.SetProgress([&](uint64_t done, int64_t) {
     if (done >= 1024 * 1024) s.ftp.Cancel();
   });
-  EXPECT_EQ(s.ftp.Download("morva.rar", "d:\\morva.rar"), 0);
-  EXPECT_EQ(s.ftp.last_error(), "morva.rar: operazione interrotta: la finestra viene chiusa");
+  failed = s.ftp.Download("morva.rar", "d:\\morva.rar");
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.message(), "morva.rar: operazione interrotta: la finestra viene chiusa");
   EXPECT_FALSE(fs::exists(s.t.Drive('d') / "morva.rar"));
   int parts = 0;
   for (const auto& name : Others(s.t.Drive('d'), "")) parts += name.ends_with(".avendro-part");
   EXPECT_EQ(parts, 2);  // zal's few bytes and morva's half
-  EXPECT_EQ(s.ftp.Connect(), 0);
+  EXPECT_FALSE(s.ftp.Connect().ok());
 }
 
 TEST(Ftp, StalledServerFailsWithinTheTimeLimit) {
@@ -268,28 +283,30 @@ TEST(Ftp, StalledServerFailsWithinTheTimeLimit) {
   fs::path morva = s.t.Put('d', "morva/morva.rar", "earlier archive");
   int ticks = 0;
   s.ftp.SetKeepAlive([&] { ++ticks; }, 50ms);
-  ASSERT_NE(s.Login(), 0);
+  ASSERT_TRUE(Ok(s.Login()));
 
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(s.ftp.Download("morva.rar", "d:\\MORVA\\morva.rar "), 0);
+  Status failed = s.ftp.Download("morva.rar", "d:\\MORVA\\morva.rar ");
+  EXPECT_FALSE(failed.ok());
   EXPECT_GE(std::chrono::steady_clock::now() - start, 1500ms);
-  EXPECT_EQ(s.ftp.last_error(), "morva.rar: nessun dato dal server per 2 s");
+  EXPECT_EQ(failed.message(), "morva.rar: nessun dato dal server per 2 s");
   EXPECT_GE(ticks, 10);  // the window kept repainting meanwhile
   EXPECT_EQ(ReadFile(morva), "earlier archive");
   EXPECT_EQ(Others(morva.parent_path(), "morva.rar").size(), 1u);  // the half, for a resume
 
   // A new login works after the stall.
   s.server.Put("fenu.rar", "fenu");
-  ASSERT_NE(s.Login(), 0);
-  EXPECT_NE(s.ftp.Download("fenu.rar", "d:\\morva\\fenu.rar"), 0) << s.ftp.last_error();
+  ASSERT_TRUE(Ok(s.Login()));
+  EXPECT_TRUE(Ok(s.ftp.Download("fenu.rar", "d:\\morva\\fenu.rar")));
 }
 
 TEST(Ftp, SilentGreetingFailsWithinTheTimeLimit) {
   TestFtpServer::Faults faults;
   faults.stall_greeting = true;
   Session s(faults);
-  EXPECT_EQ(s.ftp.Connect(), 0);
-  EXPECT_NE(s.ftp.last_error().find("non risponde"), std::string::npos) << s.ftp.last_error();
+  Status failed = s.ftp.Connect();
+  EXPECT_FALSE(failed.ok());
+  EXPECT_NE(failed.message().find("non risponde"), std::string::npos) << failed.message();
 }
 
 TEST(Ftp, TlsRequiredTrustsOnlyAVerifiedServerAndSendsNothingBefore) {
@@ -299,10 +316,10 @@ TEST(Ftp, TlsRequiredTrustsOnlyAVerifiedServerAndSendsNothingBefore) {
   Session s(faults);
   const std::string archive = Bytes(3 * 1024 * 1024, 11);
   s.server.Put("vemo.rar", archive);
-  ASSERT_NE(s.Login(), 0) << s.ftp.last_error();
-  EXPECT_EQ(s.ftp.Download("vemo.rar", "d:\\vemo.rar"), 0);  // broken at half, then resumed
-  ASSERT_NE(s.Login(), 0) << s.ftp.last_error();
-  ASSERT_NE(s.ftp.Download("vemo.rar", "d:\\vemo.rar"), 0) << s.ftp.last_error();
+  ASSERT_TRUE(Ok(s.Login()));
+  EXPECT_FALSE(s.ftp.Download("vemo.rar", "d:\\vemo.rar").ok());  // broken at half, then resumed
+  ASSERT_TRUE(Ok(s.Login()));
+  ASSERT_TRUE(Ok(s.ftp.Download("vemo.rar", "d:\\vemo.rar")));
   EXPECT_EQ(ReadFile(s.t.Drive('d') / "vemo.rar"), archive);
 
   // A certificate for another name, and one of another authority.
@@ -311,20 +328,23 @@ TEST(Ftp, TlsRequiredTrustsOnlyAVerifiedServerAndSendsNothingBefore) {
   TestFtpServer elsewhere(wrong_name);
   s.ftp.SetHost(elsewhere.host());
   s.ftp.SetTls(elsewhere.settings().tls);
-  EXPECT_EQ(s.ftp.Connect(), 0);
-  EXPECT_EQ(s.ftp.last_error().rfind("il certificato del server non è valido", 0), 0)
-      << s.ftp.last_error();
+  Status failed = s.ftp.Connect();
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.message().rfind("il certificato del server non è valido", 0), 0)
+      << failed.message();
   s.ftp.SetHost(s.server.host());
-  EXPECT_EQ(s.ftp.Connect(), 0);
-  EXPECT_EQ(s.ftp.last_error().rfind("il certificato del server non è valido", 0), 0)
-      << s.ftp.last_error();
+  failed = s.ftp.Connect();
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.message().rfind("il certificato del server non è valido", 0), 0)
+      << failed.message();
   // The system's store does not know the test's authority. (Wine's
   // Schannel takes any certificate there; Windows itself does not.)
   if (!testing::OnWindows()) {
     s.ftp.SetTls({true, ""});
-    EXPECT_EQ(s.ftp.Connect(), 0);
-    EXPECT_EQ(s.ftp.last_error().rfind("il certificato del server non è valido", 0), 0)
-        << s.ftp.last_error();
+    failed = s.ftp.Connect();
+    EXPECT_FALSE(failed.ok());
+    EXPECT_EQ(failed.message().rfind("il certificato del server non è valido", 0), 0)
+        << failed.message();
   }
   EXPECT_EQ(s.server.Count("logged in"), 2);
   EXPECT_EQ(elsewhere.Count("USER"), 0);
@@ -333,9 +353,10 @@ TEST(Ftp, TlsRequiredTrustsOnlyAVerifiedServerAndSendsNothingBefore) {
   TestFtpServer plain;
   s.ftp.SetHost(plain.host());
   s.ftp.SetTls({true, s.server.CaPem()});
-  EXPECT_EQ(s.ftp.Connect(), 0);
-  EXPECT_EQ(s.ftp.last_error().rfind("il server non offre una connessione protetta (TLS)", 0), 0)
-      << s.ftp.last_error();
+  failed = s.ftp.Connect();
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.message().rfind("il server non offre una connessione protetta (TLS)", 0), 0)
+      << failed.message();
   EXPECT_EQ(plain.Count("USER"), 0);
 }
 
@@ -383,9 +404,9 @@ TEST_F(FtpSigned, OnlyArchivesSignedWithTheBuiltInKeyReplaceTheOldOnes) {
   std::ofstream(download / "vemo.rar", std::ios::app) << "!";  // changed after signing
   fs::remove(download / "olbi.rar.minisig");
   std::ofstream(download / "zal.rar.minisig") << std::string(10 * 1024 * 1024, 'x');
-  ASSERT_NE(s.Login(), 0);
+  ASSERT_TRUE(Ok(s.Login()));
 
-  ASSERT_NE(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar"), 0) << s.ftp.last_error();
+  ASSERT_TRUE(Ok(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar")));
   EXPECT_TRUE(ReadFile(s.t.Drive('d') / "dunmar.rar") == archive);
   const std::pair<const char*, std::string> refused[] = {
       {"vemo.rar", "vemo.rar: firma non valida"},
@@ -394,17 +415,18 @@ TEST_F(FtpSigned, OnlyArchivesSignedWithTheBuiltInKeyReplaceTheOldOnes) {
   };
   for (const auto& [name, reason] : refused) {
     fs::path old = s.t.Put('d', name, "earlier");
-    EXPECT_EQ(s.ftp.Download(name, std::string("d:\\") + name), 0);
-    EXPECT_EQ(s.ftp.last_error().substr(0, reason.size()), reason);
+    Status failed = s.ftp.Download(name, std::string("d:\\") + name);
+    EXPECT_FALSE(failed.ok());
+    EXPECT_EQ(failed.message().substr(0, reason.size()), reason);
     EXPECT_EQ(ReadFile(old), "earlier");
   }
   EXPECT_EQ(s.server.Count("RETR /" + std::string(TestFtpServer::kSite) + "/download/olbi.rar "),
             0);  // no signature, no download
 
   // A download cut short is checked as a whole once resumed.
-  EXPECT_EQ(s.ftp.Download("morva.rar", "d:\\morva.rar"), 0);
-  ASSERT_NE(s.Login(), 0);
-  ASSERT_NE(s.ftp.Download("morva.rar", "d:\\morva.rar"), 0) << s.ftp.last_error();
+  EXPECT_FALSE(s.ftp.Download("morva.rar", "d:\\morva.rar").ok());
+  ASSERT_TRUE(Ok(s.Login()));
+  ASSERT_TRUE(Ok(s.ftp.Download("morva.rar", "d:\\morva.rar")));
   EXPECT_TRUE(ReadFile(s.t.Drive('d') / "morva.rar") == archive);
   EXPECT_EQ(s.server.Count("REST " + std::to_string(archive.size() / 2)), 1);
   std::vector<std::string> leftovers;

@@ -382,7 +382,8 @@ TEST(RunningInstanceCheck, NeverStopsItsOwnProcess) {
   std::string own = NameOf(c.processes, c.processes.SelfId());
   ASSERT_FALSE(own.empty());
   std::string Esito;
-  EXPECT_TRUE(TerminaProcesso(c.processes, own, Esito).empty());
+  TerminaProcesso(c.window, c.processes, own, Esito);
+  EXPECT_EQ(c.window.lines, std::vector<std::string>{});
   EXPECT_EQ(Esito, "NON ESISTE");
 }
 
@@ -443,9 +444,10 @@ TEST(RunningInstanceCheck, AProcessThatCannotBeStoppedIsNotReportedAsStopped) {
   // When the processes cannot even be listed, nothing is claimed absent.
   table.list_error = "/proc: Permission denied";
   std::string Esito;
-  EXPECT_EQ(
-      TerminaProcesso(table, "varnok.exe", Esito),
-      (std::vector<std::string>{"Impossibile elencare i processi: /proc: Permission denied"}));
+  window.lines.clear();
+  TerminaProcesso(window, table, "varnok.exe", Esito);
+  EXPECT_EQ(window.lines,
+            std::vector<std::string>{"Impossibile elencare i processi: /proc: Permission denied"});
   EXPECT_EQ(Esito, "NON CANCELLATO");
 }
 

@@ -127,7 +127,7 @@ TEST(Aggiorna, SeveralSlotsEndToEnd) {
   EXPECT_EQ(ReadFile(u.D("zal/aggiorna.bat")),
             "cd d:\\drubel\r\nd:\\drubel\\rar e -o+ d:\\zal\\zal.rar \r\n");
 
-  EXPECT_EQ(u.ftp.Disconnect(), 0);  // the run has disconnected already
+  EXPECT_FALSE(u.ftp.Disconnect().ok());  // the run has disconnected already
   EXPECT_EQ(u.server.Count("logged in"), 1);
   EXPECT_EQ(u.server.Count("session closed", 1), 1);
 }
@@ -149,7 +149,7 @@ TEST(Aggiorna, NothingTickedStillConnectsAndDisconnects) {
   u.window.boxes[16] = u.window.boxes[19] = 1;
   u.remote.Aggiorna();
   EXPECT_EQ(u.window.log.text(), LogOf(Join({kRarOk, kConnected, ClosingLines()})));
-  EXPECT_EQ(u.ftp.Disconnect(), 0);
+  EXPECT_FALSE(u.ftp.Disconnect().ok());
 }
 
 TEST(Aggiorna, NoAtTheConfirmationWritesOnlyTheClosingLines) {
@@ -207,7 +207,7 @@ TEST(Aggiorna, RefusedLoginAndMissingDownloadFolder) {
                                               "directory."},
                                              ClosingLines()})));
   EXPECT_TRUE(v.window.boxes_read.empty());
-  EXPECT_NE(v.ftp.Disconnect(), 0);  // the run left its connection open
+  EXPECT_TRUE(v.ftp.Disconnect().ok());  // the run left its connection open
 }
 
 TEST(Aggiorna, FailedDownloadEndsTheRunAfterEarlierSlotsAreDone) {
@@ -233,7 +233,7 @@ TEST(Aggiorna, FailedDownloadEndsTheRunAfterEarlierSlotsAreDone) {
   EXPECT_EQ(ReadFile(u.D("drubel/Drubel2.rar")), "drubel2");
   EXPECT_FALSE(fs::exists(u.D("vemo/vemo.rar")));
   EXPECT_EQ(u.window.pointers, (std::vector<Pointer>{H, H, H, H, A}));  // no step 9
-  EXPECT_NE(u.ftp.Disconnect(), 0);                                     // no disconnect by the run
+  EXPECT_TRUE(u.ftp.Disconnect().ok());                                 // no disconnect by the run
 }
 
 TEST(Aggiorna, StalledTransferEndsInTheFailureLineWithinTheLimit) {

@@ -39,7 +39,8 @@ void RemoteUpdate::Aggiorna() {
   }
 
   window_.SetPointer(Pointer::kArrow);
-  ftp_.Disconnect();
+  // Every step has succeeded; a failed logout changes nothing of that.
+  (void)ftp_.Disconnect();
   FineAggiornamento();
 }
 

@@ -292,16 +292,16 @@ int Ftp::Perform(const Request& request) {
   curl_slist_free_all(rest);
   transfer_ = nullptr;
   if (cancelled_) {
-    last_error_ = kClosing;
+    reason_ = kClosing;
   } else if (transfer != nullptr && transfer->stalled) {
-    last_error_ = "nessun dato dal server per " + std::to_string(stall_limit_.count()) + " s";
+    reason_ = "nessun dato dal server per " + std::to_string(stall_limit_.count()) + " s";
   } else if (transfer != nullptr && transfer->slow) {
-    last_error_ = "trasferimento troppo lento: meno di " + std::to_string(slow_bytes_per_second_) +
-                  " byte al secondo per " + std::to_string(slow_span_.count()) + " s";
+    reason_ = "trasferimento troppo lento: meno di " + std::to_string(slow_bytes_per_second_) +
+              " byte al secondo per " + std::to_string(slow_span_.count()) + " s";
   } else if (transfer != nullptr && !transfer->error.ok()) {
-    last_error_ = transfer->error.message();
+    reason_ = transfer->error.message();
   } else if (code != CURLE_OK) {
-    last_error_ = Reason(code, message);
+    reason_ = Reason(code, message);
   }
   return code;
 }
@@ -353,13 +353,8 @@ std::string Ftp::Reason(int code, const char* detail) const {
   return reason;
 }
 
-int32_t Ftp::Fail(const std::string& reason) {
-  last_error_ = reason;
-  return 0;
-}
-
-int32_t Ftp::Connect() {
-  last_error_.clear();
+Status Ftp::Connect() {
+  reason_.clear();
   connected_ = false;
   folder_.clear();
   if (cancelled_) return Fail(kClosing);
@@ -370,23 +365,23 @@ int32_t Ftp::Connect() {
   curl_easy_setopt(c, CURLOPT_PASSWORD, password_.c_str());
   Request login;
   login.fresh = true;
-  if (Perform(login) != CURLE_OK) return 0;
+  if (Perform(login) != CURLE_OK) return Fail(reason_);
   connected_ = true;
-  return 1;
+  return Status::Ok();
 }
 
-int32_t Ftp::ChangeFolder(const std::string& folder) {
-  last_error_.clear();
+Status Ftp::ChangeFolder(const std::string& folder) {
+  reason_.clear();
   if (cancelled_) return Fail(kClosing);
   if (!connected_) return Fail(kNotConnected);
   Request change;
   change.path = Folder(folder_ + folder);
-  if (Perform(change) != CURLE_OK) return 0;
+  if (Perform(change) != CURLE_OK) return Fail(reason_);
   folder_ = change.path;
-  return 1;
+  return Status::Ok();
 }
 
-int32_t Ftp::FetchSignature(const std::string& remote, std::unique_ptr<SignatureCheck>* check) {
+Status Ftp::FetchSignature(const std::string& remote, std::unique_ptr<SignatureCheck>* check) {
   const std::string name = remote + ".minisig";
   std::string text;
   Transfer transfer;
@@ -398,12 +393,12 @@ int32_t Ftp::FetchSignature(const std::string& remote, std::unique_ptr<Signature
   int code = Perform(fetch);
   if (transfer.too_long) return Fail(remote + ": file della firma troppo grande (" + name + ")");
   if (code == CURLE_REMOTE_FILE_NOT_FOUND) {
-    return Fail(remote + ": firma mancante, " + name + " non è sul server (" + last_error_ + ")");
+    return Fail(remote + ": firma mancante, " + name + " non è sul server (" + reason_ + ")");
   }
-  if (code != CURLE_OK) return Fail(remote + ": firma non scaricata, " + last_error_);
+  if (code != CURLE_OK) return Fail(remote + ": firma non scaricata, " + reason_);
   Status status = SignatureCheck::Begin(*signing_key_, text, check);
   if (!status.ok()) return Fail(remote + ": " + status.message());
-  return 1;
+  return Status::Ok();
 }
 
 // "d:\dunmar\dunmar.rar " -> "d:\dunmar\dunmar.rar.<size>-<time>.avendro-part":
@@ -460,8 +455,8 @@ void Ftp::RemoveLeftovers(const std::string& local, const std::string& keep) {
   }
 }
 
-int32_t Ftp::FetchInto(const std::string& remote, PartialFile& file, const RemoteFile& info,
-                       SignatureCheck* check, bool* resumable_bytes) {
+Status Ftp::FetchInto(const std::string& remote, PartialFile& file, const RemoteFile& info,
+                      SignatureCheck* check, bool* resumable_bytes) {
   *resumable_bytes = true;
   Transfer transfer;
   transfer.file = &file;
@@ -486,7 +481,7 @@ int32_t Ftp::FetchInto(const std::string& remote, PartialFile& file, const Remot
   // error; with every announced byte there, nothing is missing.
   const bool whole = info.size >= 0 && got == static_cast<uint64_t>(info.size);
   if (code != CURLE_OK && !(code == CURLE_RECV_ERROR && whole)) {
-    return Fail(remote + ": " + last_error_);
+    return Fail(remote + ": " + reason_);
   }
   if (info.size >= 0 && got < static_cast<uint64_t>(info.size)) {
     return Fail(remote + ": trasferimento interrotto, arrivati " + std::to_string(got) +
@@ -500,23 +495,26 @@ int32_t Ftp::FetchInto(const std::string& remote, PartialFile& file, const Remot
       return Fail(remote + ": " + status.message());
     }
   }
-  return 1;
+  return Status::Ok();
 }
 
-int32_t Ftp::Download(const std::string& remote, const std::string& local) {
-  last_error_.clear();
+Status Ftp::Download(const std::string& remote, const std::string& local) {
+  reason_.clear();
   if (cancelled_) return Fail(kClosing);
   if (!connected_) return Fail(kNotConnected);
 
   std::unique_ptr<SignatureCheck> check;
-  if (signing_key_ && FetchSignature(remote, &check) == 0) return 0;
+  if (signing_key_) {
+    Status signature = FetchSignature(remote, &check);
+    if (!signature.ok()) return signature;
+  }
 
   // SIZE and MDTM: whether a partial file can be resumed, and how long the
   // file must be.
   Request ask;
   ask.path = folder_ + remote;
   ask.file_times = true;
-  if (Perform(ask) != CURLE_OK) return Fail(remote + ": " + last_error_);
+  if (Perform(ask) != CURLE_OK) return Fail(remote + ": " + reason_);
   RemoteFile info;
   curl_off_t value = -1;
   if (curl_easy_getinfo(Handle(curl_), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &value) == CURLE_OK) {
@@ -545,11 +543,12 @@ int32_t Ftp::Download(const std::string& remote, const std::string& local) {
   if (!status.ok()) return Fail(status.message());
 
   bool resumable_bytes = false;
-  if (FetchInto(remote, *file, info, check.get(), &resumable_bytes) == 0) {
+  Status fetched = FetchInto(remote, *file, info, check.get(), &resumable_bytes);
+  if (!fetched.ok()) {
     // A download cut short can go on later; bytes that proved wrong cannot.
     file.reset();
     if (!resumable || !resumable_bytes) (void)files_.RemoveFile(partial);
-    return 0;
+    return fetched;
   }
   status = file->Commit();
   if (!status.ok()) {
@@ -557,11 +556,11 @@ int32_t Ftp::Download(const std::string& remote, const std::string& local) {
     (void)files_.RemoveFile(partial);
     return Fail(status.message());
   }
-  return 1;
+  return Status::Ok();
 }
 
-int32_t Ftp::Disconnect() {
-  last_error_.clear();
+Status Ftp::Disconnect() {
+  reason_.clear();
   if (!connected_) return Fail(kNotConnected);
   connected_ = false;
   // The request after which curl closes the connection says QUIT.
@@ -570,7 +569,7 @@ int32_t Ftp::Disconnect() {
   quit.close_after = true;
   int code = Perform(quit);
   folder_.clear();
-  return code == CURLE_OK ? 1 : 0;
+  return code == CURLE_OK ? Status::Ok() : Fail(reason_);
 }
 
 }  // namespace avendro

@@ -19,9 +19,10 @@ struct FtpTls {
 };
 
 // The FTP client control `Ftp`: one libcurl handle that lives as long as the
-// window. Operations answer a 32-bit integer, 0 meaning failure, and then
-// last_error() says why. Within one run the control connection opened by
-// Connect is reused by the operations that follow it.
+// window. A failed operation's Status says why in the operator's words: the
+// server's reply or the system's reason, never the password. Within one run
+// the control connection opened by Connect is reused by the operations that
+// follow it.
 class Ftp {
  public:
   explicit Ftp(FileSystem& files);
@@ -46,11 +47,11 @@ class Ftp {
 
   // Opens a new control connection and logs in, also when one is open; the
   // current folder becomes the login directory.
-  int32_t Connect();
+  Status Connect();
 
   // Changes to `folder`, relative to the current folder ("a/b" allowed).
   // Fails, leaving the current folder, when the server has no such folder.
-  int32_t ChangeFolder(const std::string& folder);
+  Status ChangeFolder(const std::string& folder);
 
   // Downloads `remote` from the current folder to the Windows path `local`.
   // The old file at `local` is replaced only by a complete download: of the
@@ -58,10 +59,10 @@ class Ftp {
   // interrupted download stays beside the target as a partial file that
   // the next download of the same file resumes while the server's file is
   // unchanged; partial files no resume can use are removed.
-  int32_t Download(const std::string& remote, const std::string& local);
+  Status Download(const std::string& remote, const std::string& local);
 
   // Logs out and closes the control connection.
-  int32_t Disconnect();
+  Status Disconnect();
 
   // Stops the operation under way at once and makes every later one fail:
   // the window is closing. Safe to call from the keep-alive hook.
@@ -86,10 +87,6 @@ class Ftp {
   // A transfer fails when it brings fewer than `bytes_per_second` on
   // average over a stretch of `span`.
   void SetSlowLimit(uint64_t bytes_per_second, std::chrono::seconds span);
-
-  // Why the last operation failed, in words for the operator: the server's
-  // reply or the system's reason. Never holds the password.
-  const std::string& last_error() const { return last_error_; }
 
   static constexpr std::chrono::seconds kConnectLimit{25};
   static constexpr std::chrono::seconds kStallLimit{30};
@@ -129,21 +126,22 @@ class Ftp {
     uint64_t resume_from = 0;      // REST
     Transfer* transfer = nullptr;  // none: no data is fetched
   };
+  // Returns curl's code; on failure `reason_` says why.
   int Perform(const Request& request);
   std::string Url(const std::string& path) const;
   // The reason for curl's `code`, in the operator's words.
   std::string Reason(int code, const char* detail) const;
-  int32_t Fail(const std::string& reason);
+  static Status Fail(const std::string& reason) { return Status::Error(reason); }
 
   // The steps of a download.
-  int32_t FetchSignature(const std::string& remote, std::unique_ptr<SignatureCheck>* check);
+  Status FetchSignature(const std::string& remote, std::unique_ptr<SignatureCheck>* check);
   std::string PartialPath(const std::string& local, const RemoteFile& file) const;
   void RemoveLeftovers(const std::string& local, const std::string& keep);
   // Fetches the rest of `remote` into `file` and checks the whole. On
   // failure `resumable_bytes` tells whether the bytes in the file may still
   // be the beginning of the right file.
-  int32_t FetchInto(const std::string& remote, PartialFile& file, const RemoteFile& info,
-                    SignatureCheck* check, bool* resumable_bytes);
+  Status FetchInto(const std::string& remote, PartialFile& file, const RemoteFile& info,
+                   SignatureCheck* check, bool* resumable_bytes);
 
   FileSystem& files_;
   void* curl_ = nullptr;   // CURL*
@@ -162,7 +160,7 @@ class Ftp {
   std::chrono::seconds stall_limit_ = kStallLimit;
   uint64_t slow_bytes_per_second_ = kSlowBytesPerSecond;
   std::chrono::seconds slow_span_ = kSlowSpan;
-  std::string last_error_;
+  std::string reason_;            // why the last Perform failed
   std::string last_reply_;        // the server's last reply line
   Transfer* transfer_ = nullptr;  // the transfer under way, if any
 };

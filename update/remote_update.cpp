@@ -57,15 +57,17 @@ RemoteUpdate::~RemoteUpdate() {
   ftp_.SetProgress(nullptr);
 }
 
-void RemoteUpdate::Motivo() { window_.AggiungiStato("Motivo: " + ftp_.last_error()); }
+void RemoteUpdate::Motivo(const Status& failure) {
+  window_.AggiungiStato("Motivo: " + failure.message());
+}
 
 bool RemoteUpdate::Scarica(const std::string& remote, const std::string& local) {
   window_.AggiungiStato("Inizio download programma ");
-  int32_t result = ftp_.Download(remote, local);
+  Status result = ftp_.Download(remote, local);
   window_.ShowProgress("");
-  if (result == 0) {
+  if (!result.ok()) {
     window_.AggiungiStato("Impossibile scaricare il programma. Riprovare più tardi");
-    Motivo();
+    Motivo(result);
     return false;
   }
   return true;
@@ -97,9 +99,10 @@ RemoteUpdate::Opening RemoteUpdate::Apertura() {
   window_.SetPointer(Pointer::kHourglass);
   window_.ShowBusy(true);
   if (!Collega()) return Opening::kServerFailed;
-  if (ftp_.ChangeFolder(settings_.site + "/download") == 0) {
+  Status result = ftp_.ChangeFolder(settings_.site + "/download");
+  if (!result.ok()) {
     window_.AggiungiStato("La Directory 'download' non esiste sul server ");
-    Motivo();
+    Motivo(result);
     return Opening::kServerFailed;
   }
   return Opening::kGoOn;
@@ -113,12 +116,12 @@ bool RemoteUpdate::Collega() {
   ftp_.SetPassword(settings_.password);
   ftp_.SetTls(settings_.tls);
   ftp_.SetSigningKey(settings_.signing_key);
-  int32_t result = ftp_.Connect();
+  Status result = ftp_.Connect();
   window_.SetPointer(Pointer::kHourglass);
-  if (result == 0) {
+  if (!result.ok()) {
     window_.AggiungiStato("Impossibile connettersi al server " + settings_.host +
                           ". Riprovare più tardi");
-    Motivo();
+    Motivo(result);
     return false;
   }
   window_.AggiungiStato("Collegamento riuscito");

@@ -73,15 +73,16 @@ class RemoteUpdate {
   // change to the download folder: the same steps for both runs.
   Opening Apertura();
 
-  // Connects with fresh login values; logs the failure line on 0.
+  // Connects with fresh login values; on failure logs the failure line and
+  // its reason.
   bool Collega();
 
   // Downloads `remote` to `local` with the window showing the progress;
   // on failure logs the failure line and its reason.
   bool Scarica(const std::string& remote, const std::string& local);
 
-  // Logs the reason of the server operation that just failed.
-  void Motivo();
+  // Logs the reason of a failed server operation.
+  void Motivo(const Status& failure);
 
   // Writes `bytes` to the script at `path` and starts it maximised, after
   // the earlier run of that script has ended. On failure logs one line that

@@ -6,9 +6,10 @@ void RemoteUpdate::ScaricoInstallaRar() {
   // Leaves the hourglass and the connection as they are: the caller goes
   // on with a login of its own.
   if (!Collega()) return;
-  if (ftp_.ChangeFolder(settings_.site + "/download/utility") == 0) {
+  Status result = ftp_.ChangeFolder(settings_.site + "/download/utility");
+  if (!result.ok()) {
     window_.AggiungiStato("La Directory 'download/utility' non esiste sul server ");
-    Motivo();
+    Motivo(result);
     return;
   }
   const std::string installer = OnDrive(modu1_.LetteraUnita, kRarInstaller);

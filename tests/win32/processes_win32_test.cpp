@@ -45,7 +45,8 @@ TEST(Win32ProcessTable, TerminaProcessoStopsEveryInstanceByImageName) {
   EXPECT_EQ(listed.image_name, "VARNOK.exe");
 
   std::string esito;
-  EXPECT_TRUE(TerminaProcesso(table, "varnok.exe", esito).empty());
+  testing::RecordingWindow window;
+  TerminaProcesso(window, table, "varnok.exe", esito);
   EXPECT_EQ(esito, kCancellato);
   ASSERT_TRUE(tail.WaitForEnd(10000));
   ASSERT_TRUE(upper.WaitForEnd(10000));
@@ -53,8 +54,9 @@ TEST(Win32ProcessTable, TerminaProcessoStopsEveryInstanceByImageName) {
   EXPECT_EQ(upper.ExitCode(), 0u);
   EXPECT_FALSE(other.WaitForEnd(0)) << "a name that does not end in varnok.exe was stopped";
 
-  EXPECT_TRUE(TerminaProcesso(table, "varnok.exe", esito).empty());
+  TerminaProcesso(window, table, "varnok.exe", esito);
   EXPECT_EQ(esito, kNonEsiste);
+  EXPECT_EQ(window.lines, std::vector<std::string>{});  // nothing refused
 }
 
 TEST(Win32ProcessTable, RunningInstanceCheckLogsTheOutcome) {
