@@ -116,11 +116,10 @@ AggSoftware::AggSoftware(Platform& platform, QWidget* parent)
 
 AggSoftware::~AggSoftware() { qApp->removeEventFilter(this); }
 
+// The controls are made in the form's order, which is also their stacking
+// order: a later one lies above an earlier one where they overlap.
 void AggSoftware::BuildControls() {
   const QIcon aggiorna(Artwork("aggiorna.png", "PNG"));  // AGGIORNA and INSTALLA
-  const QColor white(255, 255, 255);
-  const QColor window_text = QApplication::palette().color(QPalette::WindowText);
-
   command3_ = MakeButton(this, "Command3", "INSTALLA", QColor(192, 192, 255), 9.75, aggiorna);
   Place(command3_, 5160, 9480, 4335, 1215);
 
@@ -129,6 +128,25 @@ void AggSoftware::BuildControls() {
   timer1_->setInterval(1000);
   timer1_->start();
 
+  BuildPictureAndDrive();
+  BuildProgramBoxes();
+  BuildStatusLog();
+
+  command2_ = MakeButton(this, "Command2", "USCITA", QColor(255, 192, 192), 12,
+                         QIcon(Artwork("uscita.png", "PNG")));
+  Place(command2_, 10200, 9480, 4815, 1215);
+  connect(command2_, &QToolButton::clicked, this, [this] { close(); });
+
+  command1_ = MakeButton(this, "Command1", "AGGIORNA", QColor(192, 255, 192), 9.75, aggiorna);
+  Place(command1_, 120, 9480, 4335, 1215);
+  connect(command1_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand1(); }); });
+  connect(command3_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand3(); }); });
+
+  BuildLabels();
+  SetTabOrder();
+}
+
+void AggSoftware::BuildPictureAndDrive() {
   picture1_ = new QLabel(this);
   picture1_->setObjectName(QStringLiteral("Picture1"));
   picture1_->setPixmap(Artwork("logo.jpg", "JPG"));
@@ -136,14 +154,17 @@ void AggSoftware::BuildControls() {
   picture1_->setFrameShape(QFrame::Panel);
   picture1_->setFrameShadow(QFrame::Sunken);
   picture1_->setFocusPolicy(Qt::TabFocus);
-  SetColours(picture1_, white, window_text);
+  SetColours(picture1_, QColor(255, 255, 255), QApplication::palette().color(QPalette::WindowText));
   Place(picture1_, 5760, 2280, 3255, 2775);
 
   drive1_ = new QComboBox(this);
   drive1_->setObjectName(QStringLiteral("Drive1"));
   Place(drive1_, 7920, 7200, 2175, 315);
   drive1_->hide();
+}
 
+void AggSoftware::BuildProgramBoxes() {
+  const QColor window_text = QApplication::palette().color(QPalette::WindowText);
   frame1_ = new QGroupBox(QStringLiteral("Programmi"), this);
   frame1_->setObjectName(QStringLiteral("Frame1"));
   frame1_->setFont(Font("MS Sans Serif", 8.25, false));
@@ -158,11 +179,13 @@ void AggSoftware::BuildControls() {
     box->setProperty("Index", slot);
     const BoxPlace& p = kBoxPlaces[static_cast<size_t>(slot)];
     Place(box, p.left, p.top, p.width, p.height);
-    if (slot < kProductCount) SetColours(box, white, window_text);
+    if (slot < kProductCount) SetColours(box, QColor(255, 255, 255), window_text);
     connect(box, &QCheckBox::clicked, this, [this, slot] { OnBoxClicked(slot); });
     aa1_[static_cast<size_t>(slot)] = box;
   }
+}
 
+void AggSoftware::BuildStatusLog() {
   txtStatus_ = new QPlainTextEdit(this);
   txtStatus_->setObjectName(QStringLiteral("txtStatus"));
   txtStatus_->setReadOnly(true);
@@ -175,17 +198,10 @@ void AggSoftware::BuildControls() {
   txtStatus_->setFocusPolicy(Qt::StrongFocus);
   SetColours(txtStatus_, QColor(255, 255, 192), QColor(0, 0, 0));
   Place(txtStatus_, 10200, 240, 4875, 9165);
+}
 
-  command2_ = MakeButton(this, "Command2", "USCITA", QColor(255, 192, 192), 12,
-                         QIcon(Artwork("uscita.png", "PNG")));
-  Place(command2_, 10200, 9480, 4815, 1215);
-  connect(command2_, &QToolButton::clicked, this, [this] { close(); });
-
-  command1_ = MakeButton(this, "Command1", "AGGIORNA", QColor(192, 255, 192), 9.75, aggiorna);
-  Place(command1_, 120, 9480, 4335, 1215);
-  connect(command1_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand1(); }); });
-  connect(command3_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand3(); }); });
-
+void AggSoftware::BuildLabels() {
+  const QColor white(255, 255, 255);
   label9_ = new QLabel(this);
   label9_->setObjectName(QStringLiteral("Label9"));
   label9_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -228,8 +244,10 @@ void AggSoftware::BuildControls() {
   label3_->setFont(Font("MS Sans Serif", 18, true));
   SetColours(label3_, white, QColor(255, 0, 0), false);
   Place(label3_, 4560, 240, 5535, 975);
+}
 
-  // Tab order by the numbers of the form; labels and the frame take no focus.
+// Tab order by the numbers of the form; labels and the frame take no focus.
+void AggSoftware::SetTabOrder() {
   QList<QWidget*> order = {command1_, command2_, txtStatus_, drive1_};
   for (int slot = 0; slot < kSlotCount; ++slot) order.push_back(aa1_[static_cast<size_t>(slot)]);
   order.push_back(picture1_);

@@ -73,6 +73,11 @@ class AggSoftware : public QWidget, public WindowPort {
 
  private:
   void BuildControls();
+  void BuildPictureAndDrive();
+  void BuildProgramBoxes();
+  void BuildStatusLog();
+  void BuildLabels();
+  void SetTabOrder();
   // Logs `line` and puts the window back as an ended run leaves it.
   void EndBrokenRun(const std::string& line);
 
