@@ -133,7 +133,7 @@ TEST(Ftp, EveryConnectLogsInAfreshAndOneConnectionServesTheRest) {
   EXPECT_EQ(s.server.Count("logged in"), 2);
 }
 
-TEST(Ftp, RefusedLoginAndDeadServerAnswerZero) {
+TEST(Ftp, RefusedLoginAndDeadServerFailWithTheirReason) {
   Session s;
   s.ftp.SetPassword("wrong-secret");
   Status failed = s.ftp.Connect();
