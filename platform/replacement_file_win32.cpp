@@ -76,6 +76,13 @@ class FolderHold {
   std::vector<HANDLE> handles_;
 };
 
+// The wide form of `path`, with its folders held by `hold` (see Take).
+Status WideAndHeld(const std::string& path, bool whole, std::wstring* wide, FolderHold* hold) {
+  Status status = ToUtf16(path, wide);
+  if (status.ok()) status = hold->Take(path, whole);
+  return status;
+}
+
 // Refuses a file that is itself a reparse point.
 Status RefuseLink(const std::string& path, const std::wstring& wide) {
   DWORD attributes = GetFileAttributesW(wide.c_str());
@@ -193,14 +200,13 @@ class Win32PartialFile : public PartialFile {
 
 Status Win32FileSystem::CreateFolder(const std::string& path) {
   std::wstring wide;
-  Status status = ToUtf16(path, &wide);
   FolderHold hold;
-  if (status.ok()) status = hold.Take(path, false);
+  Status status = WideAndHeld(path, false, &wide, &hold);
   if (!status.ok()) return status;
   if (!CreateDirectoryW(wide.c_str(), nullptr)) {
     DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS && !RefuseLink(path, wide).ok()) return LinkRefused(path);
-    return Win32Error(path, error);
+    if (error == ERROR_ALREADY_EXISTS) status = RefuseLink(path, wide);
+    return status.ok() ? Win32Error(path, error) : status;
   }
   return Status::Ok();
 }
@@ -208,9 +214,8 @@ Status Win32FileSystem::CreateFolder(const std::string& path) {
 Status Win32FileSystem::BeginReplacement(const std::string& path,
                                          std::unique_ptr<ReplacementFile>* file) {
   std::wstring target;
-  Status s = ToUtf16(path, &target);
   FolderHold hold;
-  if (s.ok()) s = hold.Take(path, false);
+  Status s = WideAndHeld(path, false, &target, &hold);
   if (s.ok()) s = RefuseLink(path, target);
   if (!s.ok()) return s;
   static std::atomic<unsigned> counter{0};
@@ -235,15 +240,13 @@ Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& 
   // Failures name the target: the operator knows the archive, not its
   // partial file.
   std::wstring wide, wide_target;
-  Status s = ToUtf16(path, &wide);
-  if (s.ok()) s = ToUtf16(target, &wide_target);
   FolderHold hold;
-  if (s.ok()) s = hold.Take(target, false);
-  if (s.ok()) s = hold.Take(path, false);
+  Status s = WideAndHeld(target, false, &wide_target, &hold);
+  if (s.ok()) s = WideAndHeld(path, false, &wide, &hold);
   if (s.ok()) s = RefuseLink(target, wide_target);
-  if (s.ok() && !RefuseLink(path, wide).ok())
-    s = Status::Error(target + ": " + LinkRefused(path).message());
   if (!s.ok()) return s;
+  s = RefuseLink(path, wide);
+  if (!s.ok()) return Status::Error(target + ": " + s.message());
   HANDLE handle =
       CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -262,9 +265,8 @@ Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& 
 Status Win32FileSystem::ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
   entries->clear();
   std::wstring pattern;
-  Status s = ToUtf16(folder, &pattern);
   FolderHold hold;
-  if (s.ok()) s = hold.Take(folder, true);
+  Status s = WideAndHeld(folder, true, &pattern, &hold);
   if (!s.ok()) return s;
   if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
   pattern += L'*';
@@ -293,9 +295,8 @@ Status Win32FileSystem::ListFolder(const std::string& folder, std::vector<Folder
 
 Status Win32FileSystem::RemoveFile(const std::string& path) {
   std::wstring wide;
-  Status s = ToUtf16(path, &wide);
   FolderHold hold;
-  if (s.ok()) s = hold.Take(path, false);
+  Status s = WideAndHeld(path, false, &wide, &hold);
   if (!s.ok()) return s;
   if (!DeleteFileW(wide.c_str())) return Win32Error(path, GetLastError());
   return Status::Ok();
