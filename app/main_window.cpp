@@ -13,7 +13,9 @@
 #include <exception>
 
 #include "checks/controllo_prog_mem.h"
+#include "shell/font_families.h"
 #include "shell/startup.h"
+#include "shell/window_placement.h"
 #include "update/ftp.h"
 #include "update/remote_update.h"
 
@@ -22,30 +24,24 @@ static void InitArtwork() { Q_INIT_RESOURCE(artwork); }
 namespace avendro {
 namespace {
 
-// The family itself where the machine has it, else its first substitute
-// that it has: naming an installed family spares Qt a search per font.
+// The best installed family for the one the form names: naming an installed
+// family spares Qt a search per font.
 QString Family(const char* wanted) {
   static QHash<QString, QString> resolved;
   QString family = QString::fromLatin1(wanted);
   auto it = resolved.find(family);
   if (it != resolved.end()) return *it;
-  QString use = family;
-  if (!QFontDatabase::hasFamily(family)) {
-    for (const QString& s : QFont::substitutes(family)) {
-      if (QFontDatabase::hasFamily(s)) {
-        use = s;
-        break;
-      }
-    }
-  }
+  QString use = QString::fromStdString(ChooseFontFamily(wanted, [](const std::string& name) {
+    return QFontDatabase::hasFamily(QString::fromStdString(name));
+  }));
   resolved.insert(family, use);
   return use;
 }
 
 // Point sizes become pixel sizes at 96 dots per inch, like the twips.
-QFont Font(const char* family, double points, bool bold) {
+QFont Font(const char* family, double points, bool bold, double scale) {
   QFont font(Family(family));
-  font.setPixelSize(static_cast<int>(points * 96.0 / 72.0 + 0.5));
+  font.setPixelSize(static_cast<int>(points * 96.0 / 72.0 * scale + 0.5));
   font.setBold(bold);
   return font;
 }
@@ -62,26 +58,26 @@ void SetColours(QWidget* w, const QColor& background, const QColor& text, bool f
   w->setAutoFillBackground(fill);
 }
 
-void Place(QWidget* w, int left, int top, int width, int height) {
-  w->setGeometry(Px(left), Px(top), Px(width), Px(height));
-}
-
-// A picture of the resources. Naming the format spares loading every image
-// plugin to find out which one reads it.
-QPixmap Artwork(const char* name, const char* format) {
-  return QPixmap(QStringLiteral(":/artwork/") + QLatin1String(name), format);
+// A picture of the resources at `scale`. Naming the format spares loading
+// every image plugin to find out which one reads it.
+QPixmap Artwork(const char* name, const char* format, double scale = 1) {
+  QPixmap picture(QStringLiteral(":/artwork/") + QLatin1String(name), format);
+  if (scale == 1) return picture;
+  return picture.scaled(Scaled(picture.width(), scale), Scaled(picture.height(), scale),
+                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 QToolButton* MakeButton(QWidget* parent, const char* name, const char* caption,
-                        const QColor& background, double points, const QIcon& picture) {
+                        const QColor& background, double points, const char* picture,
+                        double scale) {
   auto* b = new QToolButton(parent);
   b->setObjectName(QString::fromLatin1(name));
   b->setText(QString::fromLatin1(caption));
-  b->setIcon(picture);
-  b->setIconSize(QSize(32, 32));
+  b->setIcon(QIcon(Artwork(picture, "PNG", scale)));
+  b->setIconSize(QSize(Scaled(32, scale), Scaled(32, scale)));
   b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   b->setFocusPolicy(Qt::StrongFocus);
-  b->setFont(Font("MS Sans Serif", points, true));
+  b->setFont(Font("MS Sans Serif", points, true, scale));
   b->setStyleSheet(QStringLiteral("QToolButton { background-color: %1; border: 2px outset %1; }"
                                   "QToolButton:pressed { border-style: inset; }"
                                   "QToolButton:focus { border-color: #404040; }")
@@ -102,8 +98,8 @@ constexpr std::array<BoxPlace, kSlotCount> kBoxPlaces = {{
 
 }  // namespace
 
-AggSoftware::AggSoftware(Platform& platform, QWidget* parent)
-    : QWidget(parent), platform_(platform) {
+AggSoftware::AggSoftware(Platform& platform, double scale, QWidget* parent)
+    : QWidget(parent), platform_(platform), scale_(scale) {
   InitArtwork();
   setObjectName(QStringLiteral("agg_software"));
   setWindowTitle(QStringLiteral("Aggiornamento Software"));
@@ -116,11 +112,17 @@ AggSoftware::AggSoftware(Platform& platform, QWidget* parent)
 
 AggSoftware::~AggSoftware() { qApp->removeEventFilter(this); }
 
+int AggSoftware::Px(int twips) const { return Scaled(avendro::Px(twips), scale_); }
+
+void AggSoftware::Place(QWidget* w, int left, int top, int width, int height) const {
+  w->setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
 // The controls are made in the form's order, which is also their stacking
 // order: a later one lies above an earlier one where they overlap.
 void AggSoftware::BuildControls() {
-  const QIcon aggiorna(Artwork("aggiorna.png", "PNG"));  // AGGIORNA and INSTALLA
-  command3_ = MakeButton(this, "Command3", "INSTALLA", QColor(192, 192, 255), 9.75, aggiorna);
+  command3_ =
+      MakeButton(this, "Command3", "INSTALLA", QColor(192, 192, 255), 9.75, "aggiorna.png", scale_);
   Place(command3_, 5160, 9480, 4335, 1215);
 
   timer1_ = new QTimer(this);  // ticks every second; nothing listens
@@ -132,12 +134,13 @@ void AggSoftware::BuildControls() {
   BuildProgramBoxes();
   BuildStatusLog();
 
-  command2_ = MakeButton(this, "Command2", "USCITA", QColor(255, 192, 192), 12,
-                         QIcon(Artwork("uscita.png", "PNG")));
+  command2_ =
+      MakeButton(this, "Command2", "USCITA", QColor(255, 192, 192), 12, "uscita.png", scale_);
   Place(command2_, 10200, 9480, 4815, 1215);
   connect(command2_, &QToolButton::clicked, this, [this] { close(); });
 
-  command1_ = MakeButton(this, "Command1", "AGGIORNA", QColor(192, 255, 192), 9.75, aggiorna);
+  command1_ =
+      MakeButton(this, "Command1", "AGGIORNA", QColor(192, 255, 192), 9.75, "aggiorna.png", scale_);
   Place(command1_, 120, 9480, 4335, 1215);
   connect(command1_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand1(); }); });
   connect(command3_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand3(); }); });
@@ -149,7 +152,7 @@ void AggSoftware::BuildControls() {
 void AggSoftware::BuildPictureAndDrive() {
   picture1_ = new QLabel(this);
   picture1_->setObjectName(QStringLiteral("Picture1"));
-  picture1_->setPixmap(Artwork("logo.jpg", "JPG"));
+  picture1_->setPixmap(Artwork("logo.jpg", "JPG", scale_));
   picture1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   picture1_->setFrameShape(QFrame::Panel);
   picture1_->setFrameShadow(QFrame::Sunken);
@@ -167,7 +170,7 @@ void AggSoftware::BuildProgramBoxes() {
   const QColor window_text = QApplication::palette().color(QPalette::WindowText);
   frame1_ = new QGroupBox(QStringLiteral("Programmi"), this);
   frame1_->setObjectName(QStringLiteral("Frame1"));
-  frame1_->setFont(Font("MS Sans Serif", 8.25, false));
+  frame1_->setFont(Font("MS Sans Serif", 8.25, false, scale_));
   SetColours(frame1_, QColor(240, 240, 240), window_text);
   Place(frame1_, 120, 240, 4335, 9135);
 
@@ -194,7 +197,7 @@ void AggSoftware::BuildStatusLog() {
   txtStatus_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   txtStatus_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   txtStatus_->setFrameShape(QFrame::Box);
-  txtStatus_->setFont(Font("MS Sans Serif", 8.25, false));
+  txtStatus_->setFont(Font("MS Sans Serif", 8.25, false, scale_));
   txtStatus_->setFocusPolicy(Qt::StrongFocus);
   SetColours(txtStatus_, QColor(255, 255, 192), QColor(0, 0, 0));
   Place(txtStatus_, 10200, 240, 4875, 9165);
@@ -205,7 +208,7 @@ void AggSoftware::BuildLabels() {
   label9_ = new QLabel(this);
   label9_->setObjectName(QStringLiteral("Label9"));
   label9_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  label9_->setFont(Font("Arial Rounded MT Bold", 11.25, false));
+  label9_->setFont(Font("Arial Rounded MT Bold", 11.25, false, scale_));
   SetColours(label9_, white, QColor(0, 0, 255));
   Place(label9_, 5520, 7920, 3495, 375);
 
@@ -216,14 +219,14 @@ void AggSoftware::BuildLabels() {
   label1_->setObjectName(QStringLiteral("Label1"));
   label1_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   label1_->setWordWrap(true);
-  label1_->setFont(Font("MS Sans Serif", 9.75, true));
+  label1_->setFont(Font("MS Sans Serif", 9.75, true, scale_));
   SetColours(label1_, white, QColor(0, 0, 255), false);
   Place(label1_, 4680, 1320, 5415, 855);
 
   label4_ = new QLabel(QStringLiteral("ATTENDERE..."), this);
   label4_->setObjectName(QStringLiteral("Label4"));
   label4_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label4_->setFont(Font("MS Sans Serif", 24, true));
+  label4_->setFont(Font("MS Sans Serif", 24, true, scale_));
   SetColours(label4_, QColor(255, 255, 0), QColor(255, 0, 0));
   Place(label4_, 5520, 5040, 3735, 615);
   label4_->hide();
@@ -231,7 +234,7 @@ void AggSoftware::BuildLabels() {
   progress_ = new QLabel(this);
   progress_->setObjectName(QStringLiteral("Progress"));
   progress_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  progress_->setFont(Font("MS Sans Serif", 9.75, true));
+  progress_->setFont(Font("MS Sans Serif", 9.75, true, scale_));
   SetColours(progress_, white, QColor(255, 0, 0), false);
   Place(progress_, 5520, 5700, 3735, 375);
   progress_->hide();
@@ -241,7 +244,7 @@ void AggSoftware::BuildLabels() {
   label3_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   label3_->setWordWrap(true);
   label3_->setFrameShape(QFrame::Box);
-  label3_->setFont(Font("MS Sans Serif", 18, true));
+  label3_->setFont(Font("MS Sans Serif", 18, true, scale_));
   SetColours(label3_, white, QColor(255, 0, 0), false);
   Place(label3_, 4560, 240, 5535, 975);
 }
@@ -267,12 +270,13 @@ void AggSoftware::Load(const QString& drive_text) {
 
 void AggSoftware::ShowCentred() {
   show();
-  // move() places the frame, so centre the frame.
+  // move() places the frame, which is known only now: the scale was chosen
+  // for an estimate of it.
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect area = screen->availableGeometry();
-    QRect frame = frameGeometry();
-    move(area.x() + (area.width() - frame.width()) / 2,
-         area.y() + (area.height() - frame.height()) / 2);
+    const QRect area = screen->availableGeometry();
+    const FramePosition at = PlaceFrame({area.x(), area.y(), area.width(), area.height()},
+                                        frameGeometry().width(), frameGeometry().height());
+    move(at.x, at.y);
   }
   activateWindow();
   command1_->setFocus(Qt::OtherFocusReason);
@@ -410,6 +414,14 @@ void AggSoftware::OnBoxClicked(int /*slot*/) {
 void AggSoftware::UseFtp(Ftp& ftp) {
   ftp_ = &ftp;
   remote_ = std::make_unique<RemoteUpdate>(*this, platform_, ftp, modu1_);
+  // The end of a started script is looked at only while the window is
+  // idle, so that its line never cuts into the lines of a run.
+  auto* script_watch = new QTimer(this);
+  script_watch->setInterval(500);
+  connect(script_watch, &QTimer::timeout, this, [this] {
+    if (!running_) remote_->ReportEndedScripts();
+  });
+  script_watch->start();
 }
 
 void AggSoftware::OnCommand1() {

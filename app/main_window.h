@@ -22,12 +22,21 @@ namespace avendro {
 class Ftp;
 class RemoteUpdate;
 
+// Window positions are given in twips: 15 to a pixel at full size.
+constexpr int Px(int twips) { return twips / 15; }
+
+// The client area at full size.
+constexpr int kFormWidth = Px(15120);
+constexpr int kFormHeight = Px(10950);
+
 // The one window, agg_software. Controls carry their names as object names.
 class AggSoftware : public QWidget, public WindowPort {
   Q_OBJECT
 
  public:
-  explicit AggSoftware(Platform& platform, QWidget* parent = nullptr);
+  // At `scale` (at most 1) everything is drawn smaller alike: controls,
+  // fonts and pictures, for a screen that cannot hold the full size.
+  explicit AggSoftware(Platform& platform, double scale = 1, QWidget* parent = nullptr);
   ~AggSoftware() override;
 
   // The load sequence; `drive_text` is the current entry of Drive1.
@@ -37,7 +46,8 @@ class AggSoftware : public QWidget, public WindowPort {
   // must live as long as the window.
   void UseFtp(Ftp& ftp);
 
-  // Shows the window centred on the screen, focus on Command1.
+  // Shows the window centred on the screen's work area, focus on Command1;
+  // where it does not fit, its frame starts at the work area's top or left.
   void ShowCentred();
 
   // WindowPort
@@ -78,10 +88,15 @@ class AggSoftware : public QWidget, public WindowPort {
   void BuildStatusLog();
   void BuildLabels();
   void SetTabOrder();
+  // The size of `twips` in this window's pixels.
+  int Px(int twips) const;
+  // Places a control at a place of the form, given in twips.
+  void Place(QWidget* w, int left, int top, int width, int height) const;
   // Logs `line` and puts the window back as an ended run leaves it.
   void EndBrokenRun(const std::string& line);
 
   Platform& platform_;
+  const double scale_;
   Modu1 modu1_;
   StatusLog log_;
   std::unique_ptr<RemoteUpdate> remote_;
@@ -106,8 +121,5 @@ class AggSoftware : public QWidget, public WindowPort {
   QLabel* progress_ = nullptr;  // a download's progress, under Label4
   Ftp* ftp_ = nullptr;
 };
-
-// Window positions are given in twips: 15 to a pixel.
-constexpr int Px(int twips) { return twips / 15; }
 
 }  // namespace avendro

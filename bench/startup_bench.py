@@ -22,7 +22,12 @@ def timed(args, cwd, env):
 def main():
     probe, root = sys.argv[1], sys.argv[2]
     runs = int(sys.argv[3]) if len(sys.argv) > 3 else 21
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", WINEPREFIX=os.path.join(root, "prefix"))
+    # Qt's offscreen screen, 800x800, would have the window drawn smaller.
+    screen = os.path.join(root, "screen.json")
+    with open(screen, "w") as f:
+        f.write('{"screens": [{"width": 1920, "height": 1080}]}')
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen:configfile=" + screen,
+               WINEPREFIX=os.path.join(root, "prefix"))
     cwd = os.path.join(root, "drive_d")
     ours, empty = [], []
     timed([probe], cwd, env)  # warm the caches once

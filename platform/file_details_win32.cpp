@@ -10,6 +10,7 @@
 
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
+#include "platform/windows_rules.h"
 
 namespace avendro {
 namespace {
@@ -150,7 +151,7 @@ HRESULT DetailsOf(IDispatch* folder, IDispatch* item, int column, std::wstring* 
   return FAILED(hr) ? hr : TakeText(result, text);
 }
 
-// The first item of `folder` named `name`, case aside, in the order the
+// The first item of `folder` whose file is named `name`, case aside, in the order the
 // shell numbers its items; none when there is no such item. The items are
 // taken by number (Count, Item) rather than through _NewEnum, which Wine's
 // shell object does not implement.
@@ -170,12 +171,14 @@ HRESULT FindItem(IDispatch* folder, const std::wstring& name, Ref<IDispatch>* fo
     hr = Call(items.get(), L"Item", {Integer(index)}, element.get());
     if (SUCCEEDED(hr)) hr = TakeObject(element, &item);
     if (FAILED(hr)) return hr;
+    // Name is what the shell shows, "setup" where extensions of known types
+    // are hidden (Windows' default); the path keeps the whole file name.
     Variant result;
-    std::wstring item_name;
-    hr = Call(item.get(), L"Name", {}, result.get());
-    if (SUCCEEDED(hr)) hr = TakeText(result, &item_name);
+    std::wstring item_path;
+    hr = Call(item.get(), L"Path", {}, result.get());
+    if (SUCCEEDED(hr)) hr = TakeText(result, &item_path);
     if (FAILED(hr)) return hr;
-    if (Lower(item_name) == wanted) {
+    if (Lower(std::wstring(windows::FileNameOfPath(item_path))) == wanted) {
       *found->Out() = item.get();
       item->AddRef();
       return S_OK;

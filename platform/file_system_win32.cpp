@@ -9,6 +9,7 @@
 
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
+#include "platform/windows_rules.h"
 
 namespace avendro {
 namespace {
@@ -131,11 +132,13 @@ Status Win32FileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock)
                             static_cast<wchar_t>(std::tolower(static_cast<unsigned char>(letter))) +
                             L"-" + number;
   HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-  if (mutex == nullptr) return Win32Error(std::string(1, letter) + ":", GetLastError());
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    CloseHandle(mutex);
+  const DWORD error = GetLastError();
+  // An elevated Avendro's mutex refuses a standard user's: open there too.
+  if (windows::MutexTakenByAnother(mutex != nullptr, error)) {
+    if (mutex != nullptr) CloseHandle(mutex);
     return DriveTaken(letter);
   }
+  if (mutex == nullptr) return Win32Error(std::string(1, letter) + ":", error);
   *lock = std::make_unique<Win32DriveLock>(mutex);
   return Status::Ok();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/status.h"
@@ -25,6 +26,11 @@ class Launcher {
 
   // True while the task started by Start has not ended.
   virtual bool Running(uint64_t task) = 0;
+
+  // The exit code of a task that has ended; none while it runs, when the
+  // system could not tell it (a program killed by a signal), or for a task
+  // this launcher did not start.
+  virtual std::optional<uint32_t> ExitCode(uint64_t task) = 0;
 };
 
 }  // namespace avendro

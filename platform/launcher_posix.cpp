@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -17,6 +18,7 @@ namespace avendro {
 struct PosixLauncher::Children {
   std::mutex mutex;
   std::set<pid_t> running;
+  std::map<pid_t, uint32_t> exit_codes;  // of the ended ones that exited
 };
 
 PosixLauncher::PosixLauncher() : children_(std::make_shared<Children>()) {}
@@ -40,12 +42,19 @@ Status PosixLauncher::Start(const std::string& path, WindowStyle style, uint64_t
   {
     std::lock_guard<std::mutex> lock(children_->mutex);
     children_->running.insert(pid);
+    children_->exit_codes.erase(pid);
   }
   std::thread([children = children_, pid] {
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    int wait_status = 0;
+    pid_t waited;
+    while ((waited = waitpid(pid, &wait_status, 0)) < 0 && errno == EINTR) {
     }
     std::lock_guard<std::mutex> lock(children->mutex);
     children->running.erase(pid);
+    // "wine start /wait" ends with the exit code of the program it ran.
+    if (waited == pid && WIFEXITED(wait_status)) {
+      children->exit_codes[pid] = static_cast<uint32_t>(WEXITSTATUS(wait_status));
+    }
   }).detach();
   *task = static_cast<uint64_t>(pid);
   return Status::Ok();
@@ -54,6 +63,13 @@ Status PosixLauncher::Start(const std::string& path, WindowStyle style, uint64_t
 bool PosixLauncher::Running(uint64_t task) {
   std::lock_guard<std::mutex> lock(children_->mutex);
   return children_->running.count(static_cast<pid_t>(task)) != 0;
+}
+
+std::optional<uint32_t> PosixLauncher::ExitCode(uint64_t task) {
+  std::lock_guard<std::mutex> lock(children_->mutex);
+  auto it = children_->exit_codes.find(static_cast<pid_t>(task));
+  if (it == children_->exit_codes.end()) return std::nullopt;
+  return it->second;
 }
 
 }  // namespace avendro

@@ -21,6 +21,7 @@ class PosixLauncher : public Launcher {
 
   Status Start(const std::string& path, WindowStyle style, uint64_t* task) override;
   bool Running(uint64_t task) override;
+  std::optional<uint32_t> ExitCode(uint64_t task) override;
 
  private:
   // The children started and not yet reaped; shared with their waiters,

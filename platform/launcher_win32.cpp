@@ -1,11 +1,16 @@
 #include "platform/launcher_win32.h"
 
+// clang-format off
 #include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+// clang-format on
 
 #include <cctype>
 
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
+#include "platform/windows_rules.h"
 
 namespace avendro {
 namespace {
@@ -35,40 +40,51 @@ Win32Launcher::~Win32Launcher() {
 }
 
 Status Win32Launcher::Start(const std::string& path, WindowStyle style, uint64_t* task) {
-  std::string program;
-  std::string command_line;
+  std::string program = path;
+  std::string parameters;
   if (IsBatchScript(path)) {
     // cmd drops the outer pair of quotes and runs what is inside them.
     program = CommandInterpreter();
-    command_line = "\"" + program + "\" /c \"\"" + path + "\"\"";
-  } else {
-    program = path;
-    command_line = "\"" + path + "\"";
+    parameters = "/c \"\"" + path + "\"\"";
   }
   // The path is converted first: when it is not UTF-8, the error names it
   // rather than the command line.
-  std::wstring wide_program, wide_line;
+  std::wstring wide_program, wide_parameters;
   Status status = ToUtf16(path, &wide_program);
   if (status.ok()) status = ToUtf16(program, &wide_program);
-  if (status.ok()) status = ToUtf16(command_line, &wide_line);
+  if (status.ok()) status = ToUtf16(parameters, &wide_parameters);
   if (!status.ok()) return status;
 
-  STARTUPINFOW startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = static_cast<WORD>(style == WindowStyle::kMaximizedFocus ? SW_SHOWMAXIMIZED
-                                                                                : SW_SHOWMINIMIZED);
-  PROCESS_INFORMATION started;
-  ZeroMemory(&started, sizeof started);
-  // wide_line.data() is writable, as CreateProcessW needs.
-  if (!CreateProcessW(wide_program.c_str(), wide_line.data(), nullptr, nullptr, FALSE,
-                      CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &started)) {
-    return Win32Error(path, GetLastError());
+  SHELLEXECUTEINFOW info;
+  ZeroMemory(&info, sizeof info);
+  info.cbSize = sizeof info;
+  // The handle, no message box of the shell's own (the log says what
+  // failed), and no return before the program has been started.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  info.lpFile = wide_program.c_str();
+  info.lpParameters = wide_parameters.empty() ? nullptr : wide_parameters.c_str();
+  info.nShow = style == WindowStyle::kMaximizedFocus ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED;
+  // The shell may hand the start to extensions that need COM.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const bool started = ShellExecuteExW(&info) != FALSE;
+  const DWORD error = started ? ERROR_SUCCESS : GetLastError();
+  if (SUCCEEDED(com)) CoUninitialize();
+  if (!started) {
+    // No at the prompt for administrator rights: the operator's choice.
+    if (error == ERROR_CANCELLED) {
+      return Status::Error(path + ": " + std::string(windows::kElevationRefusedReason));
+    }
+    return Win32Error(path, error);
   }
-  CloseHandle(started.hThread);
-  *task = started.dwProcessId;
-  processes_[*task] = started.hProcess;
+  if (info.hProcess == nullptr) {
+    // Handed to a program that was already running: nothing to follow.
+    static uint64_t untracked = uint64_t{1} << 40;
+    *task = ++untracked;
+    return Status::Ok();
+  }
+  *task = GetProcessId(info.hProcess);
+  ended_.erase(*task);
+  processes_[*task] = info.hProcess;
   return Status::Ok();
 }
 
@@ -76,9 +92,18 @@ bool Win32Launcher::Running(uint64_t task) {
   auto it = processes_.find(task);
   if (it == processes_.end()) return false;
   if (WaitForSingleObject(it->second, 0) == WAIT_TIMEOUT) return true;
+  DWORD code = 0;
+  if (GetExitCodeProcess(it->second, &code)) ended_[task] = code;
   CloseHandle(it->second);
   processes_.erase(it);
   return false;
+}
+
+std::optional<uint32_t> Win32Launcher::ExitCode(uint64_t task) {
+  if (Running(task)) return std::nullopt;
+  auto it = ended_.find(task);
+  if (it == ended_.end()) return std::nullopt;
+  return it->second;
 }
 
 }  // namespace avendro

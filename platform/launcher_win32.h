@@ -6,11 +6,13 @@
 
 namespace avendro {
 
-// Starts programs with CreateProcess and batch scripts (.bat, .cmd) through
-// "cmd.exe /c", in a new console, with the window style as the show command
-// (3 SW_SHOWMAXIMIZED, 2 SW_SHOWMINIMIZED) and in this program's current
-// directory. The task is the process id; its handle is kept until Running
-// sees the process end, so the id cannot be reused meanwhile.
+// Starts programs as the shell does (ShellExecuteEx), so that an installer
+// that asks for administrator rights gets the system's prompt, and batch
+// scripts (.bat, .cmd) through "cmd.exe /c"; each in a new console, with the
+// window style as the show command (3 SW_SHOWMAXIMIZED, 2 SW_SHOWMINIMIZED)
+// and in this program's current directory. The task is the process id; its
+// handle is kept until Running sees the process end, so the id cannot be
+// reused meanwhile, and its exit code is kept from then on.
 class Win32Launcher : public Launcher {
  public:
   Win32Launcher() = default;
@@ -20,9 +22,11 @@ class Win32Launcher : public Launcher {
 
   Status Start(const std::string& path, WindowStyle style, uint64_t* task) override;
   bool Running(uint64_t task) override;
+  std::optional<uint32_t> ExitCode(uint64_t task) override;
 
  private:
   std::map<uint64_t, void*> processes_;  // task -> process handle
+  std::map<uint64_t, uint32_t> ended_;   // task -> exit code
 };
 
 }  // namespace avendro

@@ -7,16 +7,18 @@
 
 #include <cstring>
 
+#include "platform/token_win32.h"
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
 
 namespace avendro {
 namespace {
 
-// The access the process is opened with: PROCESS_ALL_ACCESS as it was before
-// Windows Vista widened it to 0x1FFFFF; it includes the right to read its
-// times and to wait for it.
-constexpr DWORD kTerminateAccess = 0x1F0FFF;
+// What the stop uses and no more: a process that runs elevated or as
+// another user grants an administrator these rights where it refuses all
+// of them (0x1F0FFF).
+constexpr DWORD kTerminateAccess =
+    PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
 
 // The wide record: nine fields and a 260-character image name; 556 bytes in
 // a 32-bit program, 568 in a 64-bit one, where the heap id is 8 bytes wide.
@@ -87,6 +89,10 @@ Status Win32ProcessTable::Terminate(const ProcessEntry& process) {
   // Id 0 is the idle process, which no one may open.
   if (process.id == 0) return Status::Error(what + ": identificativo non valido");
   if (process.id == SelfId()) return Status::Error(what + ": è questo programma");
+  // An administrator stops other users' programs through this privilege,
+  // enabled once; a standard user has none to enable.
+  static const bool debug = RunningElevated() && EnableDebugPrivilege().ok();
+  (void)debug;
   HANDLE handle = OpenProcess(kTerminateAccess, FALSE, process.id);
   if (handle == nullptr) {
     DWORD error = GetLastError();

@@ -1,4 +1,8 @@
+// clang-format off
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+// clang-format on
 
 #include <algorithm>
 #include <atomic>
@@ -10,9 +14,54 @@
 #include "platform/file_system_win32.h"
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
+#include "platform/windows_rules.h"
 
 namespace avendro {
 namespace {
+
+// The string form of the owner's SID of the entry opened as `handle`, ""
+// when it cannot be read.
+std::string OwnerSid(HANDLE handle) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
+    return "";
+  }
+  std::string sid;
+  wchar_t* text = nullptr;
+  if (owner != nullptr && ConvertSidToStringSidW(owner, &text)) {
+    sid = ToUtf8(text);
+    LocalFree(text);
+  }
+  LocalFree(descriptor);
+  return sid;
+}
+
+// Refuses `path` when it is a link that anyone could have planted (see
+// JudgeReparsePoint); its tag and owner are read from the link itself, not
+// from what it leads to. `attributes` are those of the path.
+Status RefuseUntrustedLink(const std::string& path, const std::wstring& wide, DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return Status::Ok();
+  }
+  // Attribute and owner reads only: the system's own junctions deny every
+  // user the listing of their contents.
+  HANDLE link =
+      CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (link == INVALID_HANDLE_VALUE) return LinkRefused(path);
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!GetFileInformationByHandleEx(link, FileAttributeTagInfo, &tag, sizeof tag))
+    tag.ReparseTag = 0;
+  const std::string owner = OwnerSid(link);
+  CloseHandle(link);
+  if (windows::JudgeReparsePoint(tag.ReparseTag, owner) == windows::ReparseVerdict::kRefuse) {
+    return LinkRefused(path);
+  }
+  return Status::Ok();
+}
 
 // Writes all of `size` bytes to `file`.
 Status WriteAll(HANDLE file, const char* data, size_t size, const std::string& path) {
@@ -67,7 +116,8 @@ class FolderHold {
       if (handle != INVALID_HANDLE_VALUE) handles_.push_back(handle);
       DWORD attributes = GetFileAttributesW(wide.c_str());
       if (attributes == INVALID_FILE_ATTRIBUTES) break;
-      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return LinkRefused(folder);
+      Status judged = RefuseUntrustedLink(folder, wide, attributes);
+      if (!judged.ok()) return judged;
     }
     return Status::Ok();
   }
@@ -83,25 +133,30 @@ Status WideAndHeld(const std::string& path, bool whole, std::wstring* wide, Fold
   return status;
 }
 
-// Refuses a file that is itself a reparse point.
+// Refuses a file that is itself a link anyone could have planted.
 Status RefuseLink(const std::string& path, const std::wstring& wide) {
-  DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return LinkRefused(path);
-  }
-  return Status::Ok();
+  return RefuseUntrustedLink(path, wide, GetFileAttributesW(wide.c_str()));
 }
 
-// Closes `file` and moves what it wrote, `from`, over `to`.
+// Closes `file` and moves what it wrote, `from`, over `to`. A scanner that
+// opens the new file, or the old one, the moment it is written makes the
+// move fail for a moment: that is tried again for about two seconds.
 Status CloseAndMove(HANDLE& file, const std::wstring& from, const std::wstring& to,
                     const std::string& path) {
   if (file == INVALID_HANDLE_VALUE) return Status::Error(path + ": file già chiuso");
   HANDLE closing = std::exchange(file, INVALID_HANDLE_VALUE);
   if (!CloseHandle(closing)) return Win32Error(path, GetLastError());
-  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return Win32Error(path, GetLastError());
+  for (int retry = 1;; ++retry) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return Status::Ok();
+    }
+    const DWORD error = GetLastError();
+    const auto pause = windows::ReplaceRetryPause(retry);
+    if (!windows::IsTransientReplaceError(error) || pause.count() == 0) {
+      return Win32Error(path, error);
+    }
+    Sleep(static_cast<DWORD>(pause.count()));
   }
-  return Status::Ok();
 }
 
 // A replacement that grows in "<folder>\<name>.download-<n>" and is moved

@@ -4,11 +4,26 @@
 
 #include <cstdio>
 
+#include "platform/token_win32.h"
 #include "platform/utf16_win32.h"
+#include "platform/windows_rules.h"
 
 namespace avendro {
 
+// The decisions of windows_rules.h are written with Windows' numbers; these
+// are the same numbers as the system's headers give them.
+static_assert(windows::kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(windows::kErrorSharingViolation == ERROR_SHARING_VIOLATION);
+static_assert(windows::kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
+static_assert(windows::kErrorCancelled == ERROR_CANCELLED);
+static_assert(windows::kReparseTagMountPoint == IO_REPARSE_TAG_MOUNT_POINT);
+static_assert(windows::kReparseTagSymlink == IO_REPARSE_TAG_SYMLINK);
+static_assert(windows::kReparseTagDedup == IO_REPARSE_TAG_DEDUP);
+
 Status Win32Error(const std::string& what, unsigned long code) {
+  if (windows::NeedsAdministrator(static_cast<uint32_t>(code), RunningElevated())) {
+    return Status::Error(what + ": " + std::string(windows::kAdministratorReason));
+  }
   wchar_t* text = nullptr;
   DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,

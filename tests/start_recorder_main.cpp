@@ -6,7 +6,8 @@
 // "start /wait /max <path>" (or /min, after the show command it was given),
 // then, when "hold" there holds a number of seconds, waits that long and
 // adds "CHANGED <path>" if the file at <path> changed meanwhile; last
-// "END <path>". Linked statically, so that a copy runs wherever it lies.
+// "END <path>", and ends with the exit code that "exit" there holds (else
+// 0). Linked statically, so that a copy runs wherever it lies.
 #include <windows.h>
 
 #include "platform/utf16_win32.h"
@@ -86,5 +87,5 @@ int main() {
     if (ReadAll(path) != before) Append(record, "CHANGED " + shown + "\n");
   }
   Append(record, "END " + shown + "\n");
-  return 0;
+  return std::atoi(ReadAll(std::wstring(folder, n) + L"\\exit").c_str());
 }

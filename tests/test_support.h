@@ -152,6 +152,7 @@ class UnusedLauncher : public Launcher {
     return Status::Error("unused");
   }
   bool Running(uint64_t) override { return false; }
+  std::optional<uint32_t> ExitCode(uint64_t) override { return std::nullopt; }
 };
 // A folder with no file in it, for the version label.
 class NoDetails : public FileDetailsSource {

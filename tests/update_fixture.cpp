@@ -70,6 +70,7 @@ fs::path TestFtpServer::Put(const std::string& relative, const std::string& byte
 }
 
 void FakeStarter::Hold(double seconds) { std::ofstream(folder_ / "hold") << seconds; }
+void FakeStarter::ExitWith(int code) { std::ofstream(folder_ / "exit") << code; }
 
 std::vector<std::string> FakeStarter::Lines(size_t ended) const {
   std::vector<std::string> lines;

@@ -105,6 +105,8 @@ class FakeStarter {
   FakeStarter& operator=(const FakeStarter&) = delete;
 
   void Hold(double seconds);
+  // Every task started from now on ends with `code`.
+  void ExitWith(int code);
 
   // The lines of the record once `ended` tasks have ended (waiting up to
   // ten seconds for them).

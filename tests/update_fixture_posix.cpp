@@ -101,9 +101,10 @@ FakeStarter::FakeStarter(const TempPrefix& prefix) {
       << "#!/bin/sh\n"
       << "record='" << (folder_ / "record").string() << "'\n"
       << "hold=$(cat '" << (folder_ / "hold").string() << "' 2>/dev/null)\n"
+      << "code=$(cat '" << (folder_ / "exit").string() << "' 2>/dev/null)\n"
       << "printf '%s\\n' \"$*\" >> \"$record\"\n"
       << "for last; do :; done\n"
-      << "[ -n \"$hold\" ] || { printf 'END %s\\n' \"$last\" >> \"$record\"; exit 0; }\n"
+      << "[ -n \"$hold\" ] || { printf 'END %s\\n' \"$last\" >> \"$record\"; exit ${code:-0}; }\n"
       << "drive=$(printf '%s' \"$last\" | cut -c1 | tr 'CD' 'cd')\n"
       << "tail=$(printf '%s' \"$last\" | cut -c4- | tr '\\\\' '/')\n"
       << "file=\"" << prefix.root().string() << "/drive_$drive/$tail\"\n"
@@ -111,7 +112,8 @@ FakeStarter::FakeStarter(const TempPrefix& prefix) {
       << "sleep \"$hold\"\n"
       << "after=$(cat \"$file\" 2>/dev/null)\n"
       << "[ \"$before\" = \"$after\" ] || printf 'CHANGED %s\\n' \"$last\" >> \"$record\"\n"
-      << "printf 'END %s\\n' \"$last\" >> \"$record\"\n";
+      << "printf 'END %s\\n' \"$last\" >> \"$record\"\n"
+      << "exit ${code:-0}\n";
   fs::permissions(script, fs::perms::owner_all);
   SetPath(folder_.string(), true, &old_value_, &had_value_);
 }

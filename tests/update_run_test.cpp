@@ -132,6 +132,27 @@ TEST(Aggiorna, SeveralSlotsEndToEnd) {
   EXPECT_EQ(u.server.Count("session closed", 1), 1);
 }
 
+// A script's window closes at its end and takes its failure with it: the
+// code reaches the log once the script has ended, after the run, once.
+TEST(Aggiorna, AScriptThatEndsWithAnErrorSaysSoAfterTheRun) {
+  Update u;
+  FakeStarter starter(u.prefix);
+  starter.ExitWith(3);
+  u.server.Put("dunmar.rar", "d");
+  u.window.boxes[5] = 1;
+  u.remote.Aggiorna();
+  starter.Lines(1);
+  const size_t run_lines = u.window.lines.size();
+  for (int i = 0; i < 1000 && u.window.lines.size() == run_lines; ++i) {
+    u.remote.ReportEndedScripts();
+    std::this_thread::sleep_for(10ms);
+  }
+  u.remote.ReportEndedScripts();
+  EXPECT_EQ(std::vector<std::string>(u.window.lines.begin() + run_lines, u.window.lines.end()),
+            std::vector<std::string>{"Lo script d:\\dunmar\\aggiorna.bat (Dunmar-Gestione "
+                                     "Supermercati) è terminato con il codice 3"});
+}
+
 TEST(Aggiorna, SlotZeroScriptReplacesALongerOneAndCopiesToDriveC) {
   Update u;
   FakeStarter starter(u.prefix);

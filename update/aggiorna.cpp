@@ -31,8 +31,8 @@ void RemoteUpdate::Aggiorna() {
     } else {
       window_.AggiungiStato("Il programma è stato scaricato ");
     }
-    if (!ScriviEAvvia(OnDrive(lettera, row.updateScriptPath),
-                      UpdateScript(slot, lettera, archive))) {
+    if (!ScriviEAvvia(OnDrive(lettera, row.updateScriptPath), UpdateScript(slot, lettera, archive),
+                      slot)) {
       FineAggiornamento();
       return;
     }

@@ -25,7 +25,7 @@ void RemoteUpdate::Installa() {
     const std::string archive = OnDrive(lettera, row.installLocalPath);
     if (!Scarica(std::string(row.installArchive), archive)) break;
     window_.AggiungiStato("Il programma è stato scaricato ");
-    if (!ScriviEAvvia(OnDrive(lettera, kWorkScript), InstallScript(lettera, archive))) {
+    if (!ScriviEAvvia(OnDrive(lettera, kWorkScript), InstallScript(lettera, archive), slot)) {
       break;
     }
   }

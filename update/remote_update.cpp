@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/windows_rules.h"
 #include "update/ftp_settings.h"
 
 namespace avendro {
@@ -128,7 +129,22 @@ bool RemoteUpdate::Collega() {
   return true;
 }
 
-bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& bytes) {
+void RemoteUpdate::ReportEndedScripts() {
+  for (auto it = unreported_.begin(); it != unreported_.end();) {
+    if (platform_.launcher.Running(it->task)) {
+      ++it;
+      continue;
+    }
+    std::optional<uint32_t> code = platform_.launcher.ExitCode(it->task);
+    if (code && *code != 0) {
+      window_.AggiungiStato("Lo script " + it->path + " (" + std::string(Row(it->slot).caption) +
+                            ") è terminato con il codice " + windows::ExitCodeText(*code));
+    }
+    it = unreported_.erase(it);
+  }
+}
+
+bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& bytes, int slot) {
   // Several programs share one script file: a script still running must
   // not have its file rewritten under it.
   std::string key;
@@ -153,6 +169,8 @@ bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& byte
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     scripts_.erase(earlier);
+    // The earlier run's result before the file that held it is rewritten.
+    ReportEndedScripts();
   }
 
   Status status = platform_.files.WriteFile(path, bytes);
@@ -167,6 +185,7 @@ bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& byte
     return false;
   }
   scripts_[key] = task;
+  unreported_.push_back({task, path, slot});
   return true;
 }
 

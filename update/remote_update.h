@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
@@ -56,6 +57,13 @@ class RemoteUpdate {
   // update/scarico_installa_rar.cpp.
   void ScaricoInstallaRar();
 
+  // Logs one line for each script started by these runs that has ended
+  // since the last call with an exit code other than 0, naming the script,
+  // its program's caption and the code: a script's window closes at its
+  // end and takes a RAR error or a refused copy with it. Called whenever
+  // the window is idle, so also after the run that started it has ended.
+  void ReportEndedScripts();
+
   // How long a script rewrite waits for the earlier run of that script.
   void SetScriptWaitLimit(std::chrono::milliseconds limit) { script_wait_limit_ = limit; }
   static constexpr std::chrono::minutes kScriptWaitLimit{10};
@@ -84,10 +92,11 @@ class RemoteUpdate {
   // Logs the reason of a failed server operation.
   void Motivo(const Status& failure);
 
-  // Writes `bytes` to the script at `path` and starts it maximised, after
-  // the earlier run of that script has ended. On failure logs one line that
-  // names the script and the reason, and returns false.
-  bool ScriviEAvvia(const std::string& path, const std::string& bytes);
+  // Writes `bytes` to the script at `path` for the program of `slot` and
+  // starts it maximised, after the earlier run of that script has ended. On
+  // failure logs one line that names the script and the reason, and returns
+  // false.
+  bool ScriviEAvvia(const std::string& path, const std::string& bytes, int slot);
 
   // Common end of "AGGIORNA". In update/aggiorna.cpp; the steps above it
   // are in update/remote_update.cpp.
@@ -99,6 +108,12 @@ class RemoteUpdate {
   const Modu1& modu1_;
   FtpSettings settings_;
   std::map<std::string, uint64_t> scripts_;  // native script path -> last task started
+  struct StartedScript {
+    uint64_t task;
+    std::string path;
+    int slot;
+  };
+  std::vector<StartedScript> unreported_;  // started, and their end not yet looked at
   std::chrono::milliseconds script_wait_limit_ = kScriptWaitLimit;
 };
 

@@ -186,6 +186,22 @@ TEST(Win32FileSystem, InstalledProductScanOnAScratchDrive) {
   EXPECT_EQ(second.marked, std::vector<int>{1});
 }
 
+// A scanner opens a new file the moment it is written; replacing it then
+// fails for that moment, and is tried again.
+TEST(Win32FileSystem, AFileHeldForASecondIsReplacedAfterTheRetry) {
+  TempFolder temp;
+  const std::string target = temp / "aggiorna.bat";
+  testing::PutFile(target, "vecchio");
+  const std::string scanner = temp / "scanner.exe";
+  testing::CopyHelper(scanner);
+  testing::StartedProcess holder(scanner, "tieni \"" + target + "\" 1000");
+  ASSERT_TRUE(holder.started());
+  ASSERT_TRUE(testing::WaitForFile(scanner + ".avvio", 10000));
+  Status status = Win32FileSystem().WriteFile(target, "nuovo");
+  EXPECT_TRUE(status.ok()) << status.message();
+  EXPECT_EQ(ReadWholeFile(target), "nuovo");
+}
+
 // The test runner plants d:\collegamento, a link to a folder outside the
 // drive that holds "secret". Wine shows a link to a folder as a reparse
 // point (and would move what it leads to, not the link, so it stays put).
