@@ -32,7 +32,8 @@ class ProcessTable {
   virtual Status List(std::vector<ProcessEntry>* out) = 0;
 
   // Stops the listed process at once (it cannot catch or delay it), but only
-  // while its id still belongs to it (same `started`, when that is known).
+  // while its id still belongs to it (same `started`; on Windows, where ids
+  // are given out again at once, never when `started` is not known).
   // Ok when it has ended by itself meanwhile, also when its id now belongs to
   // another process, which is left alone. Fails, naming the process and the
   // reason, when it cannot be opened or stopped, and always for this

@@ -35,22 +35,41 @@ uint64_t CreationTime(HANDLE process) {
   return ToUint64(created);
 }
 
-uint64_t CreationTime(DWORD id) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-  if (process == nullptr) return 0;
-  uint64_t created = CreationTime(process);
+// The start time of the process listed as `entry`, read through a handle,
+// which holds on to the process it names. The id may have gone to a newer
+// process since the snapshot: one that started after `listed` is not the
+// listed one, which has ended (false). A time that cannot be read leaves
+// the entry unverified, so that it is never stopped.
+bool ReadStart(ProcessEntry* entry, uint64_t listed) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry->id);
+  if (process == nullptr) {
+    entry->unverified = Win32Error("ora di avvio non leggibile", GetLastError()).message();
+    return true;
+  }
+  entry->started = CreationTime(process);
+  const DWORD error = GetLastError();
   CloseHandle(process);
-  return created;
+  if (entry->started == 0) {
+    entry->unverified = Win32Error("ora di avvio non leggibile", error).message();
+  }
+  return entry->started <= listed;
+}
+
+uint64_t Now() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return ToUint64(now);
 }
 
 // The handle holds on to one process, whose id is not given out again while
 // it is open: its times, its end and its termination are all of that one.
 Status TerminateIfListed(HANDLE handle, const ProcessEntry& process, const std::string& what) {
-  if (process.started != 0) {
-    uint64_t created = CreationTime(handle);
-    if (created == 0) return Win32Error(what, GetLastError());
-    if (created != process.started) return Status::Ok();  // another process has the id
-  }
+  // Without the listed start time nothing tells the listed process from a
+  // later one given its id.
+  if (process.started == 0) return Status::Error(what + ": ora di avvio sconosciuta");
+  uint64_t created = CreationTime(handle);
+  if (created == 0) return Win32Error(what, GetLastError());
+  if (created != process.started) return Status::Ok();  // another process has the id
   if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) return Status::Ok();  // ended by itself
   if (TerminateProcess(handle, 0)) return Status::Ok();
   DWORD error = GetLastError();
@@ -72,10 +91,12 @@ Status Win32ProcessTable::List(std::vector<ProcessEntry>* out) {
   // An empty snapshot ends at once with ERROR_NO_MORE_FILES; anything else
   // means the listing could not be read.
   DWORD error = more ? ERROR_SUCCESS : GetLastError();
+  // Every process of the snapshot had started by now.
+  const uint64_t listed = Now();
   for (; more; more = Process32NextW(snapshot, &entry)) {
     entry.szExeFile[MAX_PATH - 1] = L'\0';
-    out->push_back({static_cast<uint32_t>(entry.th32ProcessID), ToUtf8(entry.szExeFile),
-                    CreationTime(entry.th32ProcessID)});
+    ProcessEntry process{static_cast<uint32_t>(entry.th32ProcessID), ToUtf8(entry.szExeFile)};
+    if (process.id == 0 || ReadStart(&process, listed)) out->push_back(std::move(process));
   }
   CloseHandle(snapshot);
   if (error != ERROR_SUCCESS && error != ERROR_NO_MORE_FILES) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -120,7 +121,10 @@ class RecordingWindow : public WindowPort {
     busy = visible;
     busy_changes.push_back(visible);
   }
-  void KeepAlive() override { ++keep_alive_calls; }
+  void KeepAlive() override {
+    ++keep_alive_calls;
+    if (on_keep_alive) on_keep_alive();
+  }
   void ShowProgress(const std::string& text) override {
     if (progress.empty() || progress.back() != text) progress.push_back(text);
   }
@@ -137,6 +141,7 @@ class RecordingWindow : public WindowPort {
   std::vector<std::string> progress;  // texts shown, repeats left out
   bool busy = false;
   int keep_alive_calls = 0;
+  std::function<void()> on_keep_alive;  // what the window's user does meanwhile
 };
 
 // Platform services a test does not expect to be used.

@@ -411,6 +411,29 @@ TEST(Aggiorna, ScriptStillRunningAfterTheLimitEndsTheRun) {
                                                         "END d:\\drubel\\aggiorna.bat"}));
 }
 
+// Closing the window ends the wait for an earlier script at once, and the
+// next script is never started.
+TEST(Aggiorna, ClosingTheWindowEndsTheWaitForAScript) {
+  Update u;
+  FakeStarter starter(u.prefix);
+  starter.Hold(4);
+  for (const char* name : {"Drubel2.rar", "fr.rar"}) u.server.Put(name, name);
+  u.window.boxes[1] = u.window.boxes[2] = 1;
+  u.window.on_keep_alive = [&u] {
+    if (u.window.lines.back().rfind("Attesa della fine", 0) == 0) u.ftp.Cancel();
+  };
+  u.remote.Aggiorna();
+  // The run has not waited for the end of the first script.
+  for (const std::string& line : starter.Lines(0)) {
+    EXPECT_EQ(line.rfind("END", 0), std::string::npos);
+  }
+  EXPECT_EQ(
+      u.window.lines.at(u.window.lines.size() - 6),
+      "Attesa dello script d:\\drubel\\aggiorna.bat interrotta: la finestra si sta chiudendo");
+  EXPECT_EQ(starter.Calls(1),
+            std::vector<std::string>{"start /wait /max d:\\drubel\\aggiorna.bat"});
+}
+
 // The RAR tool is missing and the operator accepts its installation.
 struct Bootstrap : Update {
   explicit Bootstrap() {

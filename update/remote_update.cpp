@@ -159,6 +159,12 @@ bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& byte
         window_.AggiungiStato("Attesa della fine dello script " + path + " avviato prima");
         told = true;
       }
+      if (ftp_.cancelled()) {
+        // The window is closing: nothing more may start.
+        window_.AggiungiStato("Attesa dello script " + path +
+                              " interrotta: la finestra si sta chiudendo");
+        return false;
+      }
       if (std::chrono::steady_clock::now() >= deadline) {
         auto seconds = std::chrono::ceil<std::chrono::seconds>(script_wait_limit_).count();
         window_.AggiungiStato("Lo script " + path + " avviato prima è ancora in esecuzione dopo " +
