@@ -5,11 +5,15 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QHash>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMessageBox>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <algorithm>
 #include <exception>
 
 #include "checks/controllo_prog_mem.h"
@@ -166,6 +170,43 @@ void AggSoftware::BuildPictureAndDrive() {
   drive1_->hide();
 }
 
+namespace {
+
+// The form's flat check boxes (slots 0 to 15): the square is a plain dark
+// one-pixel border, white inside (grey when disabled or greyed), without the
+// 3-D bevel, the box's own background around it.
+class FlatCheckBoxStyle : public QProxyStyle {
+ public:
+  void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+    if (element != PE_IndicatorCheckBox) {
+      QProxyStyle::drawPrimitive(element, option, painter, widget);
+      return;
+    }
+    const bool plain = (option->state & State_Enabled) && !(option->state & State_NoChange);
+    const QRectF r = QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(QColor(64, 64, 64));
+    painter->setBrush(plain ? QColor(255, 255, 255) : QColor(240, 240, 240));
+    painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
+    if (option->state & (State_On | State_NoChange)) {
+      painter->setRenderHint(QPainter::Antialiasing, true);
+      painter->setPen(QPen(plain ? QColor(0, 0, 0) : QColor(128, 128, 128),
+                           std::max(1.5, r.width() / 7), Qt::SolidLine, Qt::RoundCap));
+      const QPointF mark[] = {{0.22, 0.50}, {0.42, 0.72}, {0.78, 0.28}};
+      QPolygonF line;
+      for (const QPointF& m : mark) {
+        line << QPointF(r.left() + m.x() * r.width(), r.top() + m.y() * r.height());
+      }
+      painter->drawPolyline(line);
+    }
+    painter->restore();
+  }
+};
+
+}  // namespace
+
 void AggSoftware::BuildProgramBoxes() {
   const QColor window_text = QApplication::palette().color(QPalette::WindowText);
   frame1_ = new QGroupBox(QStringLiteral("Programmi"), this);
@@ -173,6 +214,10 @@ void AggSoftware::BuildProgramBoxes() {
   frame1_->setFont(Font("MS Sans Serif", 8.25, false, scale_));
   SetColours(frame1_, QColor(240, 240, 240), window_text);
   Place(frame1_, 120, 240, 4335, 9135);
+  // A widget does not own its style; made after the frame, this one
+  // outlives the boxes.
+  auto* flat = new FlatCheckBoxStyle;
+  flat->setParent(this);
 
   for (int slot = 0; slot < kSlotCount; ++slot) {
     auto* box = new QCheckBox(
@@ -182,7 +227,10 @@ void AggSoftware::BuildProgramBoxes() {
     box->setProperty("Index", slot);
     const BoxPlace& p = kBoxPlaces[static_cast<size_t>(slot)];
     Place(box, p.left, p.top, p.width, p.height);
-    if (slot < kProductCount) SetColours(box, QColor(255, 255, 255), window_text);
+    if (slot < kProductCount) {
+      SetColours(box, QColor(255, 255, 255), window_text);
+      box->setStyle(flat);
+    }
     connect(box, &QCheckBox::clicked, this, [this, slot] { OnBoxClicked(slot); });
     aa1_[static_cast<size_t>(slot)] = box;
   }
@@ -336,8 +384,26 @@ void AggSoftware::MarkInstalled(int slot) {
   box->setEnabled(true);
 }
 
+namespace {
+
+// Windows' Yes/No boxes have no answer for Esc and no working close button:
+// the operator must choose. QMessageBox takes its No button for both.
+class YesNoBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->matches(QKeySequence::Cancel)) return;
+    QMessageBox::keyPressEvent(event);
+  }
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
+
+}  // namespace
+
 bool AggSoftware::AskYesNo(const std::string& prompt, const std::string& title, bool no_default) {
-  QMessageBox box(this);
+  YesNoBox box(this);
   box.setObjectName(QStringLiteral("MsgBox"));
   box.setIcon(QMessageBox::NoIcon);
   box.setWindowTitle(title.empty() ? QStringLiteral("Avendro") : QString::fromStdString(title));
@@ -352,7 +418,6 @@ bool AggSoftware::AskYesNo(const std::string& prompt, const std::string& title, 
   yes->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
   no->setShortcut(QKeySequence(Qt::ALT | Qt::Key_N));
   box.setDefaultButton(no_default ? no : yes);
-  box.setEscapeButton(no);
   asking_ = true;
   box.exec();
   asking_ = false;

@@ -28,8 +28,9 @@ class ReplacementFile {
   // Appends `size` bytes. Fails, naming the target, when the disk refuses.
   virtual Status Append(const char* data, size_t size) = 0;
 
-  // Flushes the file and moves it over the target. After a failure the
-  // temporary file is gone and the target is as it was.
+  // Flushes the file's data to the disk and moves it over the target, so
+  // that a power cut leaves the old file or the whole new one. After a
+  // failure the temporary file is gone and the target is as it was.
   virtual Status Commit() = 0;
 };
 
@@ -45,6 +46,9 @@ class PartialFile : public ReplacementFile {
   // Reads those kept bytes back, in order, handing them to `sink` in
   // chunks.
   virtual Status ReadKept(const std::function<void(const char*, size_t)>& sink) = 0;
+
+  // Whether an Append failed because the drive is full.
+  virtual bool out_of_space() const = 0;
 };
 
 // One entry of a folder listing.
@@ -111,10 +115,20 @@ class FileSystem {
   virtual Status BeginReplacement(const std::string& path,
                                   std::unique_ptr<ReplacementFile>* file) = 0;
 
-  // Opens the partial file at `path` for appending, creating it empty when
-  // missing; its Commit moves it over `target`.
+  // Opens the partial file at `path` for appending; its Commit moves it
+  // over `target`. Only a regular file with no other name (hard link) is
+  // opened: anything else there is removed, and a new empty file is created,
+  // never opened when one appeared meanwhile.
   virtual Status OpenPartial(const std::string& path, const std::string& target,
                              std::unique_ptr<PartialFile>* file) = 0;
+
+  // The whole of the small file at `path` in `*bytes`; empty when there is
+  // no such file. Fails when it is longer than `limit`.
+  virtual Status ReadSmallFile(const std::string& path, size_t limit, std::string* bytes) = 0;
+
+  // Removes, best effort, the temporary files of replacements in `folder`
+  // whose process has ended: a run killed before its Commit left them.
+  virtual Status RemoveAbandonedReplacements(const std::string& folder) = 0;
 
   // The entries of a folder, "." and ".." left out, hidden ones included.
   virtual Status ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) = 0;

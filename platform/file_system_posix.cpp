@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,13 +102,15 @@ Status LocateNoLink(const DriveMap& drives, const std::string& path, Entry* out)
   return s;
 }
 
-// Writes all of `size` bytes, through interruptions.
-Status WriteAll(int fd, const char* data, size_t size, const std::string& path) {
+// Writes all of `size` bytes, through interruptions. On failure `*err` is
+// the system's error number.
+Status WriteAll(int fd, const char* data, size_t size, const std::string& path, int* err) {
   size_t done = 0;
   while (done < size) {
     ssize_t n = write(fd, data + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      *err = errno;
       return ErrnoError(path, errno);
     }
     done += static_cast<size_t>(n);
@@ -115,21 +118,52 @@ Status WriteAll(int fd, const char* data, size_t size, const std::string& path) 
   return Status::Ok();
 }
 
-// Appends through `file` until Commit has closed it.
-Status AppendTo(const Fd& file, const char* data, size_t size, const std::string& path) {
+// Appends through `file` until Commit has closed it; `*full` tells whether
+// the drive was full.
+Status AppendTo(const Fd& file, const char* data, size_t size, const std::string& path,
+                bool* full) {
   if (file.get() < 0) return Status::Error(path + ": file già chiuso");
-  return WriteAll(file.get(), data, size, path);
+  int err = 0;
+  Status status = WriteAll(file.get(), data, size, path, &err);
+  *full = err == ENOSPC || err == EDQUOT;
+  return status;
 }
 
 // Closes `file` and moves what it wrote, `name` in `folder`, over `target`.
+// The data reaches the disk before the move, and the move before the call
+// returns: otherwise a power cut can leave the target empty, or the old
+// one back after the script has been started.
 Status CloseAndMove(Fd& file, int folder, const std::string& name, const Entry& target,
                     const std::string& path) {
   if (file.get() < 0) return Status::Error(path + ": file già chiuso");
+  if (fsync(file.get()) != 0) {
+    int err = errno;
+    file.Reset();
+    return ErrnoError(path, err);
+  }
   if (close(file.release()) != 0) return ErrnoError(path, errno);
   if (renameat(folder, name.c_str(), target.folder.get(), target.name.c_str()) != 0) {
     return ErrnoError(path, errno);
   }
+  // Some file systems cannot flush a folder (EINVAL); the move stands.
+  if (fsync(target.folder.get()) != 0 && errno != EINVAL) return ErrnoError(path, errno);
   return Status::Ok();
+}
+
+// The process of a replacement's temporary file ".<name>.download-<pid>-<n>",
+// or 0 when `name` is none.
+pid_t ReplacementOwner(const std::string& name) {
+  const std::string mark = ".download-";
+  const size_t at = name.rfind(mark);
+  if (name.empty() || name[0] != '.' || at == std::string::npos || at < 2) return 0;
+  const std::string rest = name.substr(at + mark.size());
+  const size_t dash = rest.find('-');
+  if (dash == 0 || dash == std::string::npos || dash > 9 || dash + 1 == rest.size() ||
+      rest.find_first_not_of("0123456789-") != std::string::npos ||
+      rest.find('-', dash + 1) != std::string::npos) {
+    return 0;
+  }
+  return static_cast<pid_t>(std::stol(rest.substr(0, dash)));
 }
 
 // A replacement that grows in ".<name>.download-<n>" in the target's folder,
@@ -148,7 +182,8 @@ class PosixReplacementFile : public ReplacementFile {
   }
 
   Status Append(const char* data, size_t size) override {
-    return AppendTo(file_, data, size, path_);
+    bool full = false;
+    return AppendTo(file_, data, size, path_, &full);
   }
 
   Status Commit() override {
@@ -195,8 +230,10 @@ class PosixPartialFile : public PartialFile {
   }
 
   Status Append(const char* data, size_t size) override {
-    return AppendTo(file_, data, size, path_);
+    return AppendTo(file_, data, size, path_, &out_of_space_);
   }
+
+  bool out_of_space() const override { return out_of_space_; }
 
   Status Commit() override {
     return CloseAndMove(file_, partial_.folder.get(), partial_.name, target_, path_);
@@ -207,6 +244,7 @@ class PosixPartialFile : public PartialFile {
   Entry partial_, target_;
   Fd file_;  // closed on destruction: the bytes stay for a later run
   uint64_t kept_;
+  bool out_of_space_ = false;
 };
 
 // A lock on the drive's root folder itself: nothing is written, and the
@@ -310,14 +348,70 @@ Status PosixFileSystem::OpenPartial(const std::string& path, const std::string& 
   if (!s.ok()) return s;
   s = LocateNoLink(drives_, path, &partial);
   if (!s.ok()) return Status::Error(target + ": " + s.message());
-  Fd fd(openat(partial.folder.get(), partial.name.c_str(),
-               O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666));
-  if (fd.get() < 0) return ErrnoError(target, errno);
+  // The name is known in advance: anyone who can write the folder can
+  // plant a hard link to another file there, or a FIFO. Those are removed,
+  // never written; O_NONBLOCK keeps a FIFO from blocking the open.
+  const int folder = partial.folder.get();
+  const char* name = partial.name.c_str();
+  Fd fd(openat(folder, name, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   struct stat st {};
-  if (fstat(fd.get(), &st) != 0) return ErrnoError(target, errno);
-  if (!S_ISREG(st.st_mode)) return Status::Error(path + ": non è un file");
+  if (fd.get() < 0 && errno != ENOENT) {
+    if (unlinkat(folder, name, 0) != 0) return ErrnoError(target, errno);
+  } else if (fd.get() >= 0) {
+    if (fstat(fd.get(), &st) != 0) return ErrnoError(target, errno);
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
+      fd.Reset();
+      if (unlinkat(folder, name, 0) != 0) return ErrnoError(target, errno);
+    }
+  }
+  if (fd.get() < 0) {
+    fd.Reset(openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
+                    0666));
+    if (fd.get() < 0) return ErrnoError(target, errno);
+    if (fstat(fd.get(), &st) != 0) return ErrnoError(target, errno);
+  }
   *file = std::make_unique<PosixPartialFile>(target, std::move(partial), std::move(final),
                                              std::move(fd), static_cast<uint64_t>(st.st_size));
+  return Status::Ok();
+}
+
+Status PosixFileSystem::ReadSmallFile(const std::string& path, size_t limit, std::string* bytes) {
+  bytes->clear();
+  Entry entry;
+  Status s = LocateNoLink(drives_, path, &entry);
+  if (!s.ok()) return s;
+  Fd fd(openat(entry.folder.get(), entry.name.c_str(),
+               O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (fd.get() < 0) return errno == ENOENT ? Status::Ok() : ErrnoError(path, errno);
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0) return ErrnoError(path, errno);
+  if (!S_ISREG(st.st_mode)) return Status::Error(path + ": non è un file");
+  if (static_cast<uint64_t>(st.st_size) > limit)
+    return Status::Error(path + ": file troppo grande");
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ErrnoError(path, errno);
+    if (n == 0) break;
+    bytes->append(buffer, static_cast<size_t>(n));
+    if (bytes->size() > limit) return Status::Error(path + ": file troppo grande");
+  }
+  return Status::Ok();
+}
+
+Status PosixFileSystem::RemoveAbandonedReplacements(const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  Status s = ListFolder(folder, &entries);
+  if (!s.ok()) return s;
+  Entry entry;
+  s = Locate(drives_, folder, true, &entry);
+  if (!s.ok()) return s;
+  for (const FolderEntry& listed : entries) {
+    const pid_t owner = ReplacementOwner(listed.name);
+    if (listed.folder || owner <= 0 || owner == getpid()) continue;
+    if (kill(owner, 0) != 0 && errno == ESRCH) unlinkat(entry.folder.get(), listed.name.c_str(), 0);
+  }
   return Status::Ok();
 }
 

@@ -15,6 +15,8 @@ class Win32FileSystem : public FileSystem {
   Status BeginReplacement(const std::string& path, std::unique_ptr<ReplacementFile>* file) override;
   Status OpenPartial(const std::string& path, const std::string& target,
                      std::unique_ptr<PartialFile>* file) override;
+  Status ReadSmallFile(const std::string& path, size_t limit, std::string* bytes) override;
+  Status RemoveAbandonedReplacements(const std::string& folder) override;
   Status ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) override;
   Status RemoveFile(const std::string& path) override;
   Status LockDrive(char letter, std::unique_ptr<DriveLock>* lock) override;

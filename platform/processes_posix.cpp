@@ -15,6 +15,8 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/text.h"
+
 namespace avendro {
 namespace {
 
@@ -128,6 +130,27 @@ bool RunsWineLoader(int proc_fd, const std::string& pid, const std::string& prog
   return st.st_uid == 0 || st.st_uid == geteuid();
 }
 
+// Whether the process maps a file named `name`, without regard to case. Wine
+// maps the .exe it runs (its headers at least); a loader merely started
+// under a program's name, its command line being all it has of that
+// program, maps none.
+bool MapsFileNamed(int proc_fd, const std::string& pid, const std::string& name) {
+  std::string maps;
+  if (!ReadUpToNul(proc_fd, pid + "/maps", 1 << 24, &maps)) return false;
+  const std::string deleted = " (deleted)";
+  for (size_t at = 0; at < maps.size();) {
+    size_t end = std::min(maps.find('\n', at), maps.size());
+    size_t path = maps.find('/', at);  // the fields before the path hold none
+    if (path < end) {
+      std::string file = LastComponent(maps.substr(path, end - path));
+      if (file.ends_with(deleted)) file.resize(file.size() - deleted.size());
+      if (EqualsNoCase(file, name)) return true;
+    }
+    at = end + 1;
+  }
+  return false;
+}
+
 // The stat of a process that still runs: false when it has ended, a zombie
 // included.
 bool ReadRunning(int proc_fd, const std::string& pid, ProcStat* stat) {
@@ -148,7 +171,8 @@ bool Describe(int proc_fd, const std::string& pid, ProcessEntry* entry) {
     if (!ReadRunning(proc_fd, pid, &stat)) return false;
     entry->image_name = command.empty() ? stat.comm : LastComponent(command);
     entry->unverified = std::string("programma non verificabile (") + std::strerror(err) + ")";
-  } else if (!command.empty() && RunsWineLoader(proc_fd, pid, program)) {
+  } else if (!command.empty() && RunsWineLoader(proc_fd, pid, program) &&
+             MapsFileNamed(proc_fd, pid, LastComponent(command))) {
     entry->image_name = LastComponent(command);
   } else {
     entry->image_name = program.substr(program.rfind('/') + 1);

@@ -63,18 +63,38 @@ Status RefuseUntrustedLink(const std::string& path, const std::wstring& wide, DW
   return Status::Ok();
 }
 
-// Writes all of `size` bytes to `file`.
-Status WriteAll(HANDLE file, const char* data, size_t size, const std::string& path) {
+// Writes all of `size` bytes to `file`. `*full` tells whether a failure
+// was a full drive.
+Status WriteAll(HANDLE file, const char* data, size_t size, const std::string& path,
+                bool* full = nullptr) {
   size_t done = 0;
   while (done < size) {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, INT_MAX));
     DWORD written = 0;
     if (!::WriteFile(file, data + done, chunk, &written, nullptr)) {
-      return Win32Error(path, GetLastError());
+      const DWORD error = GetLastError();
+      if (full != nullptr) *full = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+      return Win32Error(path, error);
     }
     done += written;
   }
   return Status::Ok();
+}
+
+// The process of a replacement's temporary file "<name>.download-<pid>-<n>"
+// (both hexadecimal, see BeginReplacement), or 0 when `name` is none.
+DWORD ReplacementOwner(const std::string& name) {
+  const std::string mark = ".download-";
+  const size_t at = name.rfind(mark);
+  if (at == std::string::npos || at == 0) return 0;
+  const std::string rest = name.substr(at + mark.size());
+  const size_t dash = rest.find('-');
+  if (dash == 0 || dash == std::string::npos || dash > 8 || dash + 1 == rest.size() ||
+      rest.find_first_not_of("0123456789abcdefABCDEF-") != std::string::npos ||
+      rest.find('-', dash + 1) != std::string::npos) {
+    return 0;
+  }
+  return static_cast<DWORD>(std::stoul(rest.substr(0, dash), nullptr, 16));
 }
 
 // The folders of a path below its drive's root, held open while a file
@@ -145,6 +165,14 @@ Status CloseAndMove(HANDLE& file, const std::wstring& from, const std::wstring& 
                     const std::string& path) {
   if (file == INVALID_HANDLE_VALUE) return Status::Error(path + ": file già chiuso");
   HANDLE closing = std::exchange(file, INVALID_HANDLE_VALUE);
+  // The data reaches the disk before the move (MOVEFILE_WRITE_THROUGH
+  // flushes only the move): a power cut leaves the old file or the whole
+  // new one, never an empty one under the target's name.
+  if (!FlushFileBuffers(closing)) {
+    const DWORD error = GetLastError();
+    CloseHandle(closing);
+    return Win32Error(path, error);
+  }
   if (!CloseHandle(closing)) return Win32Error(path, GetLastError());
   for (int retry = 1;; ++retry) {
     if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -238,8 +266,10 @@ class Win32PartialFile : public PartialFile {
 
   Status Append(const char* data, size_t size) override {
     if (file_ == INVALID_HANDLE_VALUE) return Status::Error(path_ + ": file già chiuso");
-    return WriteAll(file_, data, size, path_);
+    return WriteAll(file_, data, size, path_, &out_of_space_);
   }
+
+  bool out_of_space() const override { return out_of_space_; }
 
   Status Commit() override { return CloseAndMove(file_, partial_, target_, path_); }
 
@@ -249,6 +279,7 @@ class Win32PartialFile : public PartialFile {
   HANDLE file_;
   uint64_t kept_;
   FolderHold hold_;
+  bool out_of_space_ = false;
 };
 
 }  // namespace
@@ -302,10 +333,34 @@ Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& 
   if (!s.ok()) return s;
   s = RefuseLink(path, wide);
   if (!s.ok()) return Status::Error(target + ": " + s.message());
+  // The name is known in advance: anyone who can write the folder can
+  // plant a hard link to another file there. Such a file is removed, never
+  // written, and the new one is created only where none is.
+  const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE handle =
-      CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return Win32Error(target, GetLastError());
+      CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) return Win32Error(target, error);
+  } else {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
+      const DWORD error = GetLastError();
+      CloseHandle(handle);
+      return Win32Error(target, error);
+    }
+    if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      CloseHandle(handle);
+      handle = INVALID_HANDLE_VALUE;
+      if (!DeleteFileW(wide.c_str())) return Win32Error(target, GetLastError());
+    }
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    handle =
+        CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_NEW, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return Win32Error(target, GetLastError());
+  }
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(handle, &size)) {
     DWORD error = GetLastError();
@@ -314,6 +369,62 @@ Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& 
   }
   *file = std::make_unique<Win32PartialFile>(target, wide, wide_target, handle,
                                              static_cast<uint64_t>(size.QuadPart), std::move(hold));
+  return Status::Ok();
+}
+
+Status Win32FileSystem::ReadSmallFile(const std::string& path, size_t limit, std::string* bytes) {
+  bytes->clear();
+  std::wstring wide;
+  FolderHold hold;
+  Status s = WideAndHeld(path, false, &wide, &hold);
+  if (s.ok()) s = RefuseLink(path, wide);
+  if (!s.ok()) return s;
+  HANDLE in = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (in == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Status::Ok();
+    return Win32Error(path, error);
+  }
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(in, &size)) {
+    s = Win32Error(path, GetLastError());
+  } else if (static_cast<uint64_t>(size.QuadPart) > limit) {
+    s = Status::Error(path + ": file troppo grande");
+  }
+  char buffer[4096];
+  while (s.ok()) {
+    DWORD got = 0;
+    if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) {
+      s = Win32Error(path, GetLastError());
+    } else if (got == 0) {
+      break;
+    } else if (bytes->size() + got > limit) {
+      s = Status::Error(path + ": file troppo grande");
+    } else {
+      bytes->append(buffer, got);
+    }
+  }
+  CloseHandle(in);
+  return s;
+}
+
+Status Win32FileSystem::RemoveAbandonedReplacements(const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  Status s = ListFolder(folder, &entries);
+  if (!s.ok()) return s;
+  for (const FolderEntry& entry : entries) {
+    const DWORD owner = ReplacementOwner(entry.name);
+    if (entry.folder || owner == 0 || owner == GetCurrentProcessId()) continue;
+    // A process id that names no process: OpenProcess says the parameter is
+    // wrong. Any other failure (access denied) means someone has it.
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner);
+    if (process != nullptr) {
+      CloseHandle(process);
+    } else if (GetLastError() == ERROR_INVALID_PARAMETER) {
+      (void)RemoveFile(folder + "\\" + entry.name);
+    }
+  }
   return Status::Ok();
 }
 

@@ -41,8 +41,8 @@ size_t SequenceLength(const std::string& text, size_t at) {
   return length;
 }
 
-// "\r", "\n", "\t", else "\xHH" for C0 and DEL, "\u00HH" for C1 (U+0080 to
-// U+009F, two bytes in UTF-8).
+// "\r", "\n", "\t", else "\xHH" for C0 and DEL, "\uHHHH" for C1 (U+0080 to
+// U+009F, two bytes in UTF-8) and the layout controls.
 void AppendEscape(uint32_t code, std::string* out) {
   switch (code) {
     case '\r':
@@ -60,6 +60,21 @@ void AppendEscape(uint32_t code, std::string* out) {
   char text[8];
   std::snprintf(text, sizeof text, code < 0x80 ? "\\x%02X" : "\\u%04X", code);
   *out += text;
+}
+
+// The line and paragraph separators (U+2028, U+2029) break a line in the log
+// box, and the bidirectional embeddings, overrides and isolates (U+202A to
+// U+202E, U+2066 to U+2069) reorder what the operator reads: either lets text
+// from outside pass for a line of its own.
+bool LayoutControl(uint32_t code) {
+  return (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+// The code point of the three-byte sequence at `at`.
+uint32_t ThreeByteCode(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]) & 0x3Fu; };
+  return (static_cast<uint32_t>(static_cast<unsigned char>(text[at]) & 0x0F) << 12) |
+         (byte(1) << 6) | byte(2);
 }
 
 bool Plain(const std::string& text) {
@@ -88,6 +103,9 @@ std::string Printable(const std::string& text) {
     } else if (lead == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {
       AppendEscape(static_cast<unsigned char>(text[at + 1]), &out);  // C1: 0xC2 0x80..0x9F
       at += 2;
+    } else if (length == 3 && LayoutControl(ThreeByteCode(text, at))) {
+      AppendEscape(ThreeByteCode(text, at), &out);
+      at += 3;
     } else {
       out.append(text, at, length);
       at += length;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -148,7 +149,7 @@ TEST(Ftp, RefusedLoginAndDeadServerFailWithTheirReason) {
     host = gone.host();
   }
   s.ftp.SetHost(host);
-  s.ftp.SetPassword(TestFtpServer::kPassword);
+  s.ftp.SetPassword("on");  // short: hidden only where a password can stand
   failed = s.ftp.Connect();
   EXPECT_FALSE(failed.ok());
   // Refused at once, not waited out to the connection time limit.
@@ -215,7 +216,9 @@ TEST(Ftp, OnlyTheWholeAnnouncedFileReplacesTheOldOne) {
   faults.shortened = {"short.rar"};
   faults.lengthened = {"long.rar"};
   faults.no_size = {"nosize.rar", "nothing.rar"};
+  faults.announce_short = {"announced.rar"};
   Session s(faults);
+  s.server.Put("announced.rar", Bytes(262143, 7));
   for (const char* name : {"short.rar", "long.rar", "nosize.rar"}) {
     s.server.Put(name, Bytes(256 * 1024, 7));
   }
@@ -228,6 +231,8 @@ TEST(Ftp, OnlyTheWholeAnnouncedFileReplacesTheOldOne) {
       {"long.rar", "il server manda più dei 262144 byte annunciati"},
       {"empty.rar", "il file sul server è vuoto"},
       {"nothing.rar", "il file sul server è vuoto"},
+      {"announced.rar",
+       "trasferimento interrotto, arrivati 87381 byte dei 262143 annunciati dal server"},
   };
   for (const auto& [name, reason] : refused) {
     fs::path old = s.t.Put('d', std::string("drubel/") + name, "earlier");
@@ -238,8 +243,54 @@ TEST(Ftp, OnlyTheWholeAnnouncedFileReplacesTheOldOne) {
   // Without SIZE the file is taken as it comes, but never kept half.
   ASSERT_TRUE(Ok(s.ftp.Download("nosize.rar", "d:\\drubel\\nosize.rar")));
   EXPECT_EQ(ReadFile(s.t.Drive('d') / "drubel" / "nosize.rar"), Bytes(256 * 1024, 7));
-  // The five targets, and the half of short.rar for a resume.
-  EXPECT_EQ(Others(s.t.Drive('d') / "drubel", "").size(), 6u);
+  // The six targets, and the half of short.rar for a resume.
+  EXPECT_EQ(Others(s.t.Drive('d') / "drubel", "").size(), 7u);
+}
+
+TEST(Ftp, PartialFilesNoResumeCanUseGiveWayToTheWholeFile) {
+  Session s;
+  const std::string archive = Bytes(300 * 1024, 13);
+  SetTime(s.server.Put("vemo.rar", archive), 1000);  // MDTM 1577837800
+  SetTime(s.server.Put("olbi.rar", archive), 1000);
+  // A hard link planted at the name of the partial file never gets a byte.
+  fs::path victim = s.t.Put('d', "victim.txt", archive.substr(0, 1000));
+  fs::path vemo = s.t.Drive('d') / "vemo";
+  fs::create_directories(vemo);
+  fs::create_hard_link(victim, vemo / "vemo.rar.307200-1577837800.avendro-part");
+  // What a server without SIZE left, and a script of a killed run.
+  s.t.Put('d', "olbi/olbi.rar.avendro-part", "olbi");
+  if (!testing::OnWindows()) s.t.Put('d', "olbi/.aggiorna.bat.download-999999999-3", "x");
+  ASSERT_TRUE(Ok(s.Login()));
+  ASSERT_TRUE(Ok(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar")));
+  EXPECT_EQ(ReadFile(victim), archive.substr(0, 1000));
+  EXPECT_EQ(Others(vemo, "vemo.rar"), std::vector<std::string>{});
+  EXPECT_TRUE(ReadFile(vemo / "vemo.rar") == archive);
+  ASSERT_TRUE(Ok(s.ftp.Download("olbi.rar", "d:\\olbi\\olbi.rar")));
+  EXPECT_EQ(Others(s.t.Drive('d') / "olbi", "olbi.rar"), std::vector<std::string>{});
+  TestFtpServer::Faults resumes_nothing;
+  resumes_nothing.no_rest = true;
+  Session r(resumes_nothing);
+  SetTime(r.server.Put("olbi.rar", archive), 1000);
+  ASSERT_TRUE(Ok(r.Login()));
+
+  // A server that refuses to resume gets the whole file in the same run.
+  r.t.Put('d', "rest/olbi.rar.307200-1577837800.avendro-part", archive.substr(0, 5000));
+  ASSERT_TRUE(Ok(r.ftp.Download("olbi.rar", "d:\\rest\\olbi.rar")));
+  EXPECT_EQ(r.server.Count("REST 5000 502", 1), 1);
+  EXPECT_TRUE(ReadFile(r.t.Drive('d') / "rest" / "olbi.rar") == archive);
+  EXPECT_EQ(Others(r.t.Drive('d') / "rest", "olbi.rar"), std::vector<std::string>{});
+
+  // A drive that fills up gets its space back: no partial file stays.
+  fs::create_directories(r.t.Drive('d') / "full");
+  int full = testing::WithMounts(
+      {{"avendro", (r.t.Drive('d') / "full").string(), "tmpfs", "size=64k"}}, [&] {
+        if (!r.Login().ok()) return 3;
+        if (r.ftp.Download("olbi.rar", "d:\\full\\olbi.rar").ok()) return 1;
+        return fs::is_empty(r.t.Drive('d') / "full") ? 0 : 2;
+      });
+  if (full != testing::kNoMounts) {
+    EXPECT_EQ(full, 0);
+  }
 }
 
 TEST(Ftp, TrickleAndClosingWindowEndTheTransferAndKeepWhatCame) {
@@ -307,6 +358,17 @@ TEST(Ftp, SilentGreetingFailsWithinTheTimeLimit) {
   Status failed = s.ftp.Connect();
   EXPECT_FALSE(failed.ok());
   EXPECT_NE(failed.message().find("non risponde"), std::string::npos) << failed.message();
+
+  // A server that answers, but not as FTP does, says so at once.
+  TestFtpServer::Faults ssh;
+  ssh.not_ftp = true;
+  TestFtpServer other(ssh);
+  s.ftp.SetHost(other.host());
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Why(s.ftp.Connect()), "il server " + other.host() +
+                                      " non risponde come un server FTP (SSH-2.0-OpenSSH_9.2p1 " +
+                                      "Debian-2)");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
 }
 
 TEST(Ftp, TlsRequiredTrustsOnlyAVerifiedServerAndSendsNothingBefore) {
@@ -348,6 +410,38 @@ TEST(Ftp, TlsRequiredTrustsOnlyAVerifiedServerAndSendsNothingBefore) {
   }
   EXPECT_EQ(s.server.Count("logged in"), 2);
   EXPECT_EQ(elsewhere.Count("USER"), 0);
+  if (!testing::OnWindows()) {
+    // A built-in authority is the only one: not even a system store that
+    // knows the server's authority (here a private one over libcurl's
+    // default folder) lets another through.
+    const fs::path store = s.t.root() / "store";
+    fs::create_directories(store);
+    std::ofstream(store / "ca.pem") << s.server.CaPem();
+    const std::string hash_command =
+        "openssl x509 -noout -subject_hash -in '" + (store / "ca.pem").string() + "'";
+    std::string hash(16, '\0');
+    FILE* out = popen(hash_command.c_str(), "r");
+    hash.resize(out != nullptr ? fread(hash.data(), 1, hash.size(), out) : 0);
+    if (out != nullptr) pclose(out);
+    fs::copy_file(store / "ca.pem", store / "ca-certificates.crt");
+    fs::rename(store / "ca.pem", store / (hash.substr(0, hash.find('\n')) + ".0"));
+    int login = testing::WithMounts({{store.string(), "/etc/ssl/certs", "", ""}}, [&] {
+      Ftp fresh{*s.files};
+      fresh.SetHost(s.server.host());
+      fresh.SetAccount(TestFtpServer::kUser);
+      fresh.SetPassword(TestFtpServer::kPassword);
+      fresh.SetTls({true, ""});
+      Status st = fresh.Connect();
+      fprintf(stderr, "DEBUG system store: %s\n", st.ok() ? "ok" : st.message().c_str());
+      fresh.SetTls({true, ""});
+      if (!fresh.Connect().ok()) return 2;  // the private store is not the one used
+      fresh.SetTls({true, elsewhere.CaPem()});
+      return fresh.Connect().ok() ? 1 : 0;
+    });
+    if (login != testing::kNoMounts) {
+      EXPECT_EQ(login, 0);
+    }
+  }
 
   // A server without TLS never sees the account, let alone the password.
   TestFtpServer plain;
@@ -389,9 +483,49 @@ class FtpSigned : public ::testing::Test {
         "'");
   }
 
+  // Signs `name` on the server with `comment` as its trusted comment.
+  void Sign(const std::string& name, const std::string& comment) {
+    Run("minisign -S -s '" + (keys_ / "key.key").string() + "' -m '" +
+        (s_->server.home() / TestFtpServer::kSite / "download" / name).string() +
+        "' -t \"$(printf '" + comment + "')\"");
+  }
+
   fs::path keys_;
   std::unique_ptr<Session> s_;
 };
+
+TEST_F(FtpSigned, ASignatureNamesItsArchiveAndNeverOneOlderThanTheLastAccepted) {
+  Session& s = *s_;
+  s.server.Put("dunmar.rar", "new");
+  s.server.Put("vemo.rar", "new");
+  SignAll();
+  fs::path download = s.server.home() / TestFtpServer::kSite / "download";
+  fs::copy_file(download / "dunmar.rar.minisig", download / "vemo.rar.minisig",
+                fs::copy_options::overwrite_existing);
+  s.server.Put("vemo.rar", "new");
+  ASSERT_TRUE(Ok(s.Login()));
+  EXPECT_EQ(Why(s.ftp.Download("vemo.rar", "d:\\vemo.rar")),
+            "vemo.rar: la firma è di un altro file (dunmar.rar)");
+  ASSERT_TRUE(Ok(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar")));
+  std::string state = ReadFile(s.t.Drive('d') / "drubel" / "avendro-firme.txt");
+  EXPECT_TRUE(state.ends_with(" dunmar.rar\r\n")) << state;
+
+  // An older archive, signed long ago: the one on the drive stays.
+  s.server.Put("dunmar.rar", "old");
+  Sign("dunmar.rar", "timestamp:1000\\tfile:DUNMAR.RAR");
+  EXPECT_EQ(Why(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar")),
+            "dunmar.rar: firma del 1000, più vecchia di quella già accettata (" +
+                state.substr(0, state.find(' ')) +
+                "): l'archivio sul server è una versione precedente");
+  Sign("dunmar.rar", "file:dunmar.rar");
+  EXPECT_EQ(Why(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar")),
+            "dunmar.rar: la firma non dice quando è stata fatta");
+  EXPECT_EQ(ReadFile(s.t.Drive('d') / "dunmar.rar"), "new");
+  // Signed again, it has a new time: the vendor's way back.
+  Sign("dunmar.rar", "timestamp:4000000000\\tfile:dunmar.rar");
+  ASSERT_TRUE(Ok(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar")));
+  EXPECT_EQ(ReadFile(s.t.Drive('d') / "dunmar.rar"), "old");
+}
 
 TEST_F(FtpSigned, OnlyArchivesSignedWithTheBuiltInKeyReplaceTheOldOnes) {
   Session& s = *s_;

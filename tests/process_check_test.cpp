@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -127,6 +129,7 @@ class Child {
 class OwnProcesses : public ProcessTable {
  public:
   void Add(const Child& child) { ids_.insert(child.id()); }
+  void Add(pid_t id) { ids_.insert(static_cast<uint32_t>(id)); }
   void AddSelf() { ids_.insert(real_.SelfId()); }
   // The child ends by itself, and is collected, after the listing and just
   // before it would be stopped.
@@ -205,8 +208,9 @@ TEST(ProcessTable, ImageNameIsTheProgramFileOrWhatWineSays) {
   fs::remove(replaced.path());  // as an update does to a running program
   PosixProcessTable table;
   EXPECT_EQ(NameOf(table, plain.id()), "varnok.exe");
-  EXPECT_EQ(NameOf(table, wine.id()), "VARNOK.EXE");
-  EXPECT_EQ(NameOf(table, wine_unix.id()), "Tamrel.exe");
+  // A loader that maps no file of the name it gives itself runs no such program.
+  EXPECT_EQ(NameOf(table, wine.id()), "wine64");
+  EXPECT_EQ(NameOf(table, wine_unix.id()), "wine64");
   EXPECT_EQ(NameOf(table, mixed.id()), "mixed");
   EXPECT_EQ(NameOf(table, alias.id()), fs::canonical("/bin/sleep").filename().string());
   EXPECT_EQ(NameOf(table, replaced.id()), "varnok.exe");
@@ -284,8 +288,8 @@ TEST(RunningInstanceCheck, StopsEveryInstanceWhoseNameEndsWithTheTickedOne) {
   matching.push_back(std::make_unique<Child>(t, "varnok.exe"));
   matching.push_back(std::make_unique<Child>(t, "xvarnok.exe"));
   matching.push_back(std::make_unique<Child>(t, "VARNOK.EXE"));
-  matching.push_back(std::make_unique<Child>(t, "wine64", "C:\\prog\\Varnok.Exe"));
   std::vector<std::unique_ptr<Child>> others;
+  others.push_back(std::make_unique<Child>(t, "wine64", "C:\\prog\\Varnok.Exe"));
   others.push_back(std::make_unique<Child>(t, "varnok.exe.old"));
   others.push_back(std::make_unique<Child>(t, "tamrel.exe"));  // its box is not ticked
   // Calling itself varnok.exe does not make a program varnok.exe.
@@ -320,6 +324,37 @@ TEST(RunningInstanceCheck, StopsEveryInstanceWhoseNameEndsWithTheTickedOne) {
   // Every named slot's box is read, in order; 16..18 and 20 have no name.
   EXPECT_EQ(c.window.boxes_read,
             (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 19}));
+}
+
+TEST(RunningInstanceCheck, AWineLoaderIsAnInstanceOnlyWhileWineRunsTheNamedFile) {
+  const char* loader = "/usr/lib/wine/wine64";
+  if (access(loader, X_OK) != 0 || !fs::exists(AVENDRO_WINE_PROGRAM)) GTEST_SKIP() << "no Wine";
+  TempPrefix t;
+  testing::ProgramDrives wine_prefix(t);
+  setenv("WINEDLLOVERRIDES", "mscoree=d;mshtml=d", 1);  // nothing to fetch
+  fs::copy_file(AVENDRO_WINE_PROGRAM, t.root() / "VARNOK.EXE");
+  Child real(t, (t.root() / "VARNOK.EXE").string(), "", {"/usr/bin/wine"});
+  PosixProcessTable table;
+  for (int i = 0; i < 1200 && NameOf(table, real.id()) != "VARNOK.EXE"; ++i) usleep(100 * 1000);
+  // The loader under that name, held stopped at its exec as a debugger holds it.
+  pid_t impostor = fork();
+  if (impostor == 0 && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) == 0) {
+    execl(loader, "varnok.exe", nullptr);
+  }
+  if (impostor == 0) _exit(127);
+  waitpid(impostor, nullptr, 0);
+  Check c;
+  c.processes.Add(real);
+  c.processes.Add(impostor);
+  c.Tick(0);
+  c.Click();
+  EXPECT_EQ(c.NewLines(), (std::vector<std::string>{"Controllo Memoria varnok.exe",
+                                                    "Controllo varnok.exe....CANCELLATO"}));
+  EXPECT_TRUE(real.ReapKilled());
+  EXPECT_EQ(waitpid(impostor, nullptr, WNOHANG), 0);  // still held, not ended
+  kill(impostor, SIGKILL);
+  waitpid(impostor, nullptr, 0);
+  EXPECT_EQ(std::system("wineserver -k 2>/dev/null"), 0);
 }
 
 TEST(RunningInstanceCheck, EachClickChecksEveryTickedBoxInSlotOrder) {

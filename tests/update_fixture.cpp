@@ -23,6 +23,10 @@ std::vector<std::string> TestFtpServer::Options(const Faults& faults, const std:
   if (faults.break_after > 0) {
     args.insert(args.end(), {"--break-after", std::to_string(faults.break_after)});
   }
+  for (const auto& name : faults.announce_short)
+    args.insert(args.end(), {"--announce-short", name});
+  if (faults.no_rest) args.push_back("--no-rest");
+  if (faults.not_ftp) args.push_back("--not-ftp");
   if (faults.stall_greeting) args.push_back("--stall-greeting");
   if (faults.tls || faults.tls_wrong_name) {
     args.insert(args.end(), {"--tls", "--tls-dir", home + ".tls"});

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,22 +18,25 @@ namespace avendro::testing {
 // Faults the test server can be told to make, for files of a given name,
 // and whether it speaks TLS.
 struct ServerFaults {
-  std::vector<std::string> refuse;      // RETR answers 550
-  std::vector<std::string> broken;      // each transfer: half the file's size
-                                        // (or break_after bytes), then 426,
-                                        // unless the file ends first
-  std::vector<std::string> stalled;     // the same with half the size, then
-                                        // silence
-  std::vector<std::string> shortened;   // the first half of the file, then 226
-  std::vector<std::string> lengthened;  // the file and some more bytes, then 226
-  std::vector<std::string> no_size;     // SIZE and MDTM answer 502
-  std::vector<std::string> trickled;    // about 2 bytes a second
-  int64_t break_after = 0;              // when above 0, where `broken` breaks
-  bool stall_greeting = false;          // no greeting at all
-  bool tls = false;                     // AUTH TLS and PROT P required, with a
-                                        // certificate for 127.0.0.1 and
-                                        // localhost from a new CA (CaPem())
-  bool tls_wrong_name = false;          // with tls: for other.example only
+  std::vector<std::string> refuse;          // RETR answers 550
+  std::vector<std::string> broken;          // each transfer: half the file's size
+                                            // (or break_after bytes), then 426,
+                                            // unless the file ends first
+  std::vector<std::string> stalled;         // the same with half the size, then
+                                            // silence
+  std::vector<std::string> shortened;       // the first half of the file, then 226
+  std::vector<std::string> lengthened;      // the file and some more bytes, then 226
+  std::vector<std::string> no_size;         // SIZE and MDTM answer 502
+  std::vector<std::string> trickled;        // about 2 bytes a second
+  int64_t break_after = 0;                  // when above 0, where `broken` breaks
+  std::vector<std::string> announce_short;  // no SIZE, "(<size> bytes)" in 150, a third sent
+  bool no_rest = false;                     // REST answers 502
+  bool not_ftp = false;                     // greets as an SSH server does
+  bool stall_greeting = false;              // no greeting at all
+  bool tls = false;                         // AUTH TLS and PROT P required, with a
+                                            // certificate for 127.0.0.1 and
+                                            // localhost from a new CA (CaPem())
+  bool tls_wrong_name = false;              // with tls: for other.example only
 };
 
 // tools/ftp_server.py on 127.0.0.1 and a free port, serving a temporary home
@@ -159,6 +163,17 @@ struct RunBench {
   Ftp ftp{*files};
   RemoteUpdate remote;
 };
+
+// Runs `body` in a child process that sees `mounts` ({source, target,
+// type, options}; no type: a bind mount) in place of what is there, as
+// root of its own user namespace. The child's exit code: `body`'s, or
+// kNoMounts where none can be made (Windows, a system without user
+// namespaces).
+struct Mount {
+  std::string source, target, type, options;
+};
+inline constexpr int kNoMounts = 77;
+int WithMounts(const std::vector<Mount>& mounts, const std::function<int()>& body);
 
 // The five lines of the update run's common end.
 const std::vector<std::string>& ClosingLines();

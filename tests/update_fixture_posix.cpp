@@ -1,6 +1,8 @@
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,6 +138,28 @@ NoStarter::~NoStarter() {
   RestorePath(old_value_, had_value_);
   std::error_code ec;
   fs::remove_all(folder_, ec);
+}
+
+int WithMounts(const std::vector<Mount>& mounts, const std::function<int()>& body) {
+  const std::string uid = std::to_string(getuid()), gid = std::to_string(getgid());
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) _exit(kNoMounts);
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << "0 " + uid + " 1";
+    std::ofstream("/proc/self/gid_map") << "0 " + gid + " 1";
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(kNoMounts);
+    for (const Mount& m : mounts) {
+      if (mount(m.source.c_str(), m.target.c_str(), m.type.empty() ? nullptr : m.type.c_str(),
+                m.type.empty() ? MS_BIND : 0, m.options.c_str()) != 0) {
+        _exit(kNoMounts);
+      }
+    }
+    _exit(body());
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return kNoMounts;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace avendro::testing

@@ -158,4 +158,6 @@ NoStarter::~NoStarter() {
   fs::remove_all(folder_, ec);
 }
 
+int WithMounts(const std::vector<Mount>&, const std::function<int()>&) { return kNoMounts; }
+
 }  // namespace avendro::testing

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStyleOption>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -147,6 +148,16 @@ TEST_F(WindowTest, BoxesCarryTheCataloguesCaptions) {
   EXPECT_EQ(Box(0)->palette().color(QPalette::Window), QColor(0, 255, 0));
   EXPECT_EQ(Box(7)->palette().color(QPalette::Window), QColor(0, 255, 0));
   EXPECT_EQ(Box(1)->palette().color(QPalette::Window), QColor(255, 255, 255));
+  // Boxes 0..15 are flat: one border colour round plain white, no bevel.
+  for (int slot : {0, 15, 16}) {
+    QStyleOptionButton o;
+    o.initFrom(Box(slot));
+    const QRect r = Box(slot)->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &o, Box(slot));
+    const QImage s = Box(slot)->grab().toImage();
+    const bool flat = s.pixelColor(r.topLeft()) == s.pixelColor(r.bottomRight()) &&
+                      s.pixelColor(r.topLeft() + QPoint(1, 1)) == QColor(Qt::white);
+    EXPECT_EQ(flat, slot < kProductCount) << slot;
+  }
 }
 
 TEST_F(WindowTest, LogHoldsTheStartUpLinesExactly) {
@@ -167,7 +178,8 @@ TEST_F(WindowTest, AppendKeepsTheCaretAtTheEnd) {
   c.setPosition(3);
   log->setTextCursor(c);
   // Text from outside cannot forge a line of its own: control characters
-  // show as escapes, bytes that are not UTF-8 as U+FFFD, the rest stays.
+  // and the Unicode separators and bidirectional controls show as escapes,
+  // bytes that are not UTF-8 as U+FFFD, the rest stays.
   window_->AggiungiStato("riga A\r\n- Controllo varnok.exe....CANCELLATO");
   EXPECT_EQ(log->textCursor().position(), log->document()->characterCount() - 1);
   EXPECT_TRUE(
@@ -176,8 +188,11 @@ TEST_F(WindowTest, AppendKeepsTheCaretAtTheEnd) {
       QStringLiteral("- \n- riga A\\r\\n- Controllo varnok.exe....CANCELLATO")));
   const std::pair<std::string, std::string> shown[] = {
       {"più \t\x1b[2J\x7f", "più \\t\\x1B[2J\\x7F"},
-      {"\xc2\x85 \xc2\xa0 \xe2\x80\xa8",
-       "\\u0085 \xc2\xa0 \xe2\x80\xa8"},  // NEL; NBSP, U+2028 are text
+      // NEL; NBSP, U+2027, U+202F and U+206A are text
+      {"\xc2\x85 \xc2\xa0 \xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xaa",
+       "\\u0085 \xc2\xa0 \xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xaa"},
+      {"a\xe2\x80\xa8\xe2\x80\xa9\xe2\x80\xaa\xe2\x80\xae\xe2\x81\xa6\xe2\x81\xa9z",
+       "a\\u2028\\u2029\\u202A\\u202E\\u2066\\u2069z"},  // separators, bidi controls
       {"a\xff"
        "b\xc0\xaf"
        "c\xed\xa0\x80"

@@ -5,6 +5,7 @@
         [--port N] [--log FILE] [--tls [--tls-wrong-name] [--tls-dir DIR]]
         [--refuse NAME] [--break NAME] [--stall NAME] [--short NAME]
         [--long NAME] [--no-size NAME] [--trickle NAME] [--stall-greeting]
+        [--announce-short NAME] [--no-rest] [--not-ftp]
         [--rate BYTES_PER_SECOND]
 
 Prints the port on stdout once it accepts connections, then serves until
@@ -19,6 +20,10 @@ it is terminated. Faults, for the file NAME of any folder:
   --no-size NAME     SIZE and MDTM answer 502, as on a server without them
   --trickle NAME     the transfer sends about 2 bytes a second
   --stall-greeting   new connections get no greeting
+  --announce-short NAME  as --no-size, and the transfer's 150 reply says
+                     "(<size> bytes)" but the transfer ends (226) at a third
+  --no-rest          REST answers 502, as on a server that cannot resume
+  --not-ftp          new connections are greeted by an SSH server's line
 A stall or a trickle lasts at most --stall-seconds (default 120), then the
 transfer ends (226) with what has been sent. --log FILE records the
 sessions (logins, REST, SIZE and MDTM, transfers, disconnects) in FILE.
@@ -329,11 +334,26 @@ def make_handler(opts):
         # pyftpdlib waits 3 s before refusing a login; vsftpd waits 1 s.
         auth_failed_timeout = 0.5
         _fault = None
+        _announce = None
 
         def handle(self):
             if opts.stall_greeting:
                 pause(opts.stall_seconds)
+            if opts.not_ftp:
+                self.push("SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n")
+                return
             super().handle()
+
+        def ftp_REST(self, line):
+            if opts.no_rest:
+                self.respond("502 Command not implemented.")
+                return None
+            return super().ftp_REST(line)
+
+        def respond(self, resp, logfun=logger.debug):
+            if self._announce is not None and resp[:4] in ("150 ", "125 "):
+                resp = "%sOpening BINARY mode data connection (%d bytes)." % (resp[:4], self._announce)
+            super().respond(resp, logfun)
 
         def process_command(self, cmd, *args, **kwargs):
             super().process_command(cmd, *args, **kwargs)
@@ -347,13 +367,13 @@ def make_handler(opts):
         # What a server without SIZE and MDTM answers. Not 550: for that
         # curl takes the file for missing.
         def ftp_SIZE(self, path):
-            if os.path.basename(path) in opts.no_size:
+            if os.path.basename(path) in opts.no_size + opts.announce_short:
                 self.respond("502 Command not implemented.")
                 return None
             return super().ftp_SIZE(path)
 
         def ftp_MDTM(self, path):
-            if os.path.basename(path) in opts.no_size:
+            if os.path.basename(path) in opts.no_size + opts.announce_short:
                 self.respond("502 Command not implemented.")
                 return None
             return super().ftp_MDTM(path)
@@ -364,10 +384,13 @@ def make_handler(opts):
                 self.respond("550 Refused on purpose.")
                 return None
             self._fault = fault_of(name)
+            if name in opts.announce_short:
+                self._announce = os.path.getsize(file)
             try:
                 return super().ftp_RETR(file)
             finally:
                 self._fault = None
+                self._announce = None
 
         def push_dtp_data(self, data, isproducer=False, file=None, cmd=None):
             # pyftpdlib's RETR has opened the file and gone to the REST position.
@@ -387,6 +410,8 @@ def make_handler(opts):
         for kind, names in (("stall", opts.stall), ("short", opts.short)):
             if name in names:
                 return lambda size, kind=kind: (kind, size // 2)
+        if name in opts.announce_short:
+            return lambda size: ("short", size // 3)
         for kind, names in (("long", opts.long), ("trickle", opts.trickle)):
             if name in names:
                 return lambda size, kind=kind: (kind, None)
@@ -423,6 +448,9 @@ def main():
     parser.add_argument("--no-size", action="append", default=[])
     parser.add_argument("--trickle", action="append", default=[])
     parser.add_argument("--stall-greeting", action="store_true")
+    parser.add_argument("--announce-short", action="append", default=[])
+    parser.add_argument("--no-rest", action="store_true")
+    parser.add_argument("--not-ftp", action="store_true")
     parser.add_argument("--stall-seconds", type=float, default=120.0)
     parser.add_argument("--tls", action="store_true")
     parser.add_argument("--tls-wrong-name", action="store_true")

@@ -155,7 +155,32 @@ Status CompiledSigningKey(std::optional<SigningKey>* key) {
   return Status::Ok();
 }
 
+Status ReadClaims(const std::string& trusted_comment, SignedClaims* claims) {
+  SignedClaims read;
+  for (size_t start = 0; start <= trusted_comment.size();) {
+    size_t end = trusted_comment.find('\t', start);
+    if (end == std::string::npos) end = trusted_comment.size();
+    const std::string field = trusted_comment.substr(start, end - start);
+    if (StartsWith(field, "timestamp:")) {
+      const std::string digits = field.substr(10);
+      if (digits.empty() || digits.size() > 18 ||
+          digits.find_first_not_of("0123456789") != std::string::npos) {
+        return Status::Error("data della firma illeggibile (" + field + ")");
+      }
+      read.timestamp = std::stoll(digits);
+    } else if (StartsWith(field, "file:")) {
+      read.file = field.substr(5);
+    }
+    start = end + 1;
+  }
+  if (read.timestamp < 0) return Status::Error("la firma non dice quando è stata fatta");
+  if (read.file.empty()) return Status::Error("la firma non dice di quale file è");
+  *claims = read;
+  return Status::Ok();
+}
+
 struct SignatureCheck::State {
+  std::string trusted_comment;
   bool prehashed = false;
   std::array<uint8_t, SigningKey::kPublicKeySize> public_key;
   std::array<uint8_t, kSignatureSize> signature;
@@ -186,6 +211,7 @@ Status SignatureCheck::Begin(const SigningKey& key, const std::string& minisig_t
   if (!TrustedCommentSigned(sig, key)) return Status::Error("commento fidato alterato");
 
   auto state = std::make_unique<State>();
+  state->trusted_comment = sig.trusted_comment;
   state->prehashed = algorithm == kPrehashed;
   state->public_key = key.public_key();
   std::memcpy(state->signature.data(), sig.signature(), kSignatureSize);
@@ -199,6 +225,8 @@ Status SignatureCheck::Begin(const SigningKey& key, const std::string& minisig_t
   check->reset(new SignatureCheck(std::move(state)));
   return Status::Ok();
 }
+
+const std::string& SignatureCheck::trusted_comment() const { return state_->trusted_comment; }
 
 void SignatureCheck::Update(const char* data, size_t size) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(data);

@@ -38,6 +38,18 @@ class SigningKey {
 // A failure is a broken build.
 Status CompiledSigningKey(std::optional<SigningKey>* key);
 
+// What the trusted comment of a signature says of its file. minisign
+// writes "timestamp:<seconds>\tfile:<name>" (and "\thashed") unless told
+// otherwise with -t.
+struct SignedClaims {
+  int64_t timestamp = -1;  // when it was signed, Unix time
+  std::string file;        // the name of the file signed, without folders
+};
+
+// Ok and `*claims` set when `trusted_comment` has a "timestamp:" and a
+// "file:" field; otherwise a reason. Fields are separated by tabs.
+Status ReadClaims(const std::string& trusted_comment, SignedClaims* claims);
+
 // Checks one file against its .minisig while the file's bytes go by, so that
 // a large archive is never read twice nor held in memory.
 class SignatureCheck {
@@ -55,6 +67,9 @@ class SignatureCheck {
   ~SignatureCheck();
   SignatureCheck(const SignatureCheck&) = delete;
   SignatureCheck& operator=(const SignatureCheck&) = delete;
+
+  // The trusted comment, whose signature Begin has checked.
+  const std::string& trusted_comment() const;
 
   // The file's bytes, in order, in pieces of any size.
   void Update(const char* data, size_t size);

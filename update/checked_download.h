@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/file_system.h"
+#include "update/signature.h"
+#include "update/transport.h"
+
+namespace avendro {
+
+// A download that replaces a file only with what has been proved whole and,
+// with a key, signed for that file: the partial file beside the target and
+// its resume, the sizes the server announces, the signature and the newest
+// signature already accepted, the commit. It knows nothing of the protocol;
+// any Transport serves.
+class CheckedDownload {
+ public:
+  CheckedDownload(Transport& transport, FileSystem& files) : transport_(transport), files_(files) {}
+
+  // With a key, every download must come with "<name>.minisig" beside it on
+  // the server, made with that key, whose trusted comment names the file
+  // and was signed no earlier than the newest one accepted for that name on
+  // the target's drive (kept in <drive>:\drubel\avendro-firme.txt, one line
+  // "<unix time> <name in lower case>" per archive).
+  void SetSigningKey(std::optional<SigningKey> key) { key_ = std::move(key); }
+
+  // Downloads `remote` from the transport's current folder to the Windows
+  // path `local`. The old file at `local` is replaced only by a complete
+  // download: of every size the server announced, not empty, and signed when
+  // a key is set. An interrupted download stays beside the target as a
+  // partial file that the next download of the same file resumes while the
+  // server's file is unchanged; partial files no resume can use, and
+  // temporary files of runs that were killed, are removed.
+  Status Download(const std::string& remote, const std::string& local);
+
+  // While the bytes of a file arrive: how many of the file are there, and
+  // its size (-1 unknown). False otherwise.
+  bool Progress(uint64_t* done, int64_t* total) const;
+
+  // A partial file untouched this long is not resumed.
+  static constexpr std::chrono::hours kPartialLifetime{24 * 7};
+  static constexpr char kPartialSuffix[] = ".avendro-part";
+  static constexpr char kStateFile[] = "\\drubel\\avendro-firme.txt";
+
+  struct Sink;
+
+ private:
+  // The signature of `remote`, checked and bound to it: `*minisig` its text.
+  Status FetchSignature(const std::string& remote, const std::string& local, std::string* minisig,
+                        SignedClaims* claims);
+  // Records `claims` as the newest accepted for its archive.
+  Status Remember(const std::string& local, const SignedClaims& claims);
+  void RemoveLeftovers(const std::string& local, const std::string& keep);
+
+  Transport& transport_;
+  FileSystem& files_;
+  std::optional<SigningKey> key_;
+  const Sink* under_way_ = nullptr;
+};
+
+}  // namespace avendro
