@@ -82,6 +82,12 @@ Status Win32Launcher::Start(const std::string& path, WindowStyle style, uint64_t
     *task = ++untracked;
     return Status::Ok();
   }
+  // The handles of tasks that ended and nobody asked about (the RAR
+  // installer's) go now, so that only running ones are held.
+  for (auto it = processes_.begin(); it != processes_.end();) {
+    const uint64_t earlier = (it++)->first;
+    (void)Running(earlier);
+  }
   *task = GetProcessId(info.hProcess);
   ended_.erase(*task);
   processes_[*task] = info.hProcess;

@@ -11,8 +11,8 @@ namespace avendro {
 // scripts (.bat, .cmd) through "cmd.exe /c"; each in a new console, with the
 // window style as the show command (3 SW_SHOWMAXIMIZED, 2 SW_SHOWMINIMIZED)
 // and in this program's current directory. The task is the process id; its
-// handle is kept until Running sees the process end, so the id cannot be
-// reused meanwhile, and its exit code is kept from then on.
+// handle is kept until Running, or the next Start, sees the process end, so
+// the id cannot be reused meanwhile, and its exit code is kept from then on.
 class Win32Launcher : public Launcher {
  public:
   Win32Launcher() = default;
