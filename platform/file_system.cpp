@@ -1,6 +1,7 @@
 #include "platform/file_system.h"
 
 #include <cctype>
+#include <cstdint>
 
 namespace avendro {
 
@@ -22,6 +23,22 @@ Status FileSystem::WriteFile(const std::string& path, const std::string& bytes) 
 Status LinkRefused(const std::string& path) {
   return Status::Error(path + ": è un collegamento a un altro percorso; Avendro non scrive " +
                        "attraverso i collegamenti");
+}
+
+uint32_t ReplacementOwner(const std::string& name, int base) {
+  const std::string mark = ".download-";
+  const size_t at = name.rfind(mark);
+  if (at == std::string::npos || at == 0) return 0;
+  const std::string rest = name.substr(at + mark.size());
+  const size_t dash = rest.find('-');
+  const char* digits = base == 16 ? "0123456789abcdefABCDEF-" : "0123456789-";
+  if (dash == 0 || dash == std::string::npos || dash > 10 || dash + 1 == rest.size() ||
+      rest.find_first_not_of(digits) != std::string::npos ||
+      rest.find('-', dash + 1) != std::string::npos) {
+    return 0;
+  }
+  const unsigned long long owner = std::stoull(rest.substr(0, dash), nullptr, base);
+  return owner > UINT32_MAX ? 0 : static_cast<uint32_t>(owner);
 }
 
 Status DriveTaken(char letter) {

@@ -76,6 +76,11 @@ Status LinkRefused(const std::string& path);
 // What a second Avendro on the drive of `letter` says.
 Status DriveTaken(char letter);
 
+// The process that writes a replacement's temporary file
+// "<name>.download-<pid>-<n>" (numbers in `base`, as BeginReplacement of
+// each system writes them), or 0 when `name` is no such file.
+uint32_t ReplacementOwner(const std::string& name, int base);
+
 // Drives, Windows paths and the few file operations the program makes.
 // Every path handed in is a Windows path such as "d:\drubel\rar.exe".
 //

@@ -150,22 +150,6 @@ Status CloseAndMove(Fd& file, int folder, const std::string& name, const Entry& 
   return Status::Ok();
 }
 
-// The process of a replacement's temporary file ".<name>.download-<pid>-<n>",
-// or 0 when `name` is none.
-pid_t ReplacementOwner(const std::string& name) {
-  const std::string mark = ".download-";
-  const size_t at = name.rfind(mark);
-  if (name.empty() || name[0] != '.' || at == std::string::npos || at < 2) return 0;
-  const std::string rest = name.substr(at + mark.size());
-  const size_t dash = rest.find('-');
-  if (dash == 0 || dash == std::string::npos || dash > 9 || dash + 1 == rest.size() ||
-      rest.find_first_not_of("0123456789-") != std::string::npos ||
-      rest.find('-', dash + 1) != std::string::npos) {
-    return 0;
-  }
-  return static_cast<pid_t>(std::stol(rest.substr(0, dash)));
-}
-
 // A replacement that grows in ".<name>.download-<n>" in the target's folder,
 // which stays open so that the move lands where the file was begun.
 class PosixReplacementFile : public ReplacementFile {
@@ -408,7 +392,9 @@ Status PosixFileSystem::RemoveAbandonedReplacements(const std::string& folder) {
   s = Locate(drives_, folder, true, &entry);
   if (!s.ok()) return s;
   for (const FolderEntry& listed : entries) {
-    const pid_t owner = ReplacementOwner(listed.name);
+    // Ours all begin with a dot (see BeginReplacement).
+    const pid_t owner =
+        listed.name[0] == '.' ? static_cast<pid_t>(ReplacementOwner(listed.name, 10)) : 0;
     if (listed.folder || owner <= 0 || owner == getpid()) continue;
     if (kill(owner, 0) != 0 && errno == ESRCH) unlinkat(entry.folder.get(), listed.name.c_str(), 0);
   }

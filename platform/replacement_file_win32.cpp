@@ -81,22 +81,6 @@ Status WriteAll(HANDLE file, const char* data, size_t size, const std::string& p
   return Status::Ok();
 }
 
-// The process of a replacement's temporary file "<name>.download-<pid>-<n>"
-// (both hexadecimal, see BeginReplacement), or 0 when `name` is none.
-DWORD ReplacementOwner(const std::string& name) {
-  const std::string mark = ".download-";
-  const size_t at = name.rfind(mark);
-  if (at == std::string::npos || at == 0) return 0;
-  const std::string rest = name.substr(at + mark.size());
-  const size_t dash = rest.find('-');
-  if (dash == 0 || dash == std::string::npos || dash > 8 || dash + 1 == rest.size() ||
-      rest.find_first_not_of("0123456789abcdefABCDEF-") != std::string::npos ||
-      rest.find('-', dash + 1) != std::string::npos) {
-    return 0;
-  }
-  return static_cast<DWORD>(std::stoul(rest.substr(0, dash), nullptr, 16));
-}
-
 // The folders of a path below its drive's root, held open while a file
 // operation works in them. A folder held without delete sharing cannot be
 // renamed or swapped for a link meanwhile, so the check that none of them
@@ -414,7 +398,7 @@ Status Win32FileSystem::RemoveAbandonedReplacements(const std::string& folder) {
   Status s = ListFolder(folder, &entries);
   if (!s.ok()) return s;
   for (const FolderEntry& entry : entries) {
-    const DWORD owner = ReplacementOwner(entry.name);
+    const DWORD owner = ReplacementOwner(entry.name, 16);
     if (entry.folder || owner == 0 || owner == GetCurrentProcessId()) continue;
     // A process id that names no process: OpenProcess says the parameter is
     // wrong. Any other failure (access denied) means someone has it.

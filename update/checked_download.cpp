@@ -1,6 +1,6 @@
 #include "update/checked_download.h"
+#include "platform/text.h"
 
-#include <cctype>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -11,11 +11,6 @@ namespace {
 
 // The state file is a few lines; a longer one is not ours.
 constexpr size_t kMaxStateFile = 256 * 1024;
-
-std::string Lower(std::string text) {
-  for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return text;
-}
 
 // The last component of a Windows path.
 std::string NameOf(const std::string& path) {
@@ -226,12 +221,15 @@ Status CheckedDownload::Download(const std::string& remote, const std::string& l
   const bool resumable = info.size > 0 && info.modified >= 0;
   RemoveLeftovers(local, partial);
   std::unique_ptr<PartialFile> file;
+  auto start_afresh = [&] {
+    file.reset();
+    Status removed = files_.RemoveFile(partial);
+    return removed.ok() ? files_.OpenPartial(partial, local, &file) : removed;
+  };
   status = files_.OpenPartial(partial, local, &file);
   if (status.ok() && file->kept() > 0 &&
       (!resumable || file->kept() >= static_cast<uint64_t>(info.size))) {
-    file.reset();  // of unknown origin, or as long as the whole: start afresh
-    status = files_.RemoveFile(partial);
-    if (status.ok()) status = files_.OpenPartial(partial, local, &file);
+    status = start_afresh();  // of unknown origin, or as long as the whole
   }
   if (!status.ok()) return status;
 
@@ -257,9 +255,7 @@ Status CheckedDownload::Download(const std::string& remote, const std::string& l
     if (end == FetchEnd::kResumeRefused) {
       // A server that does not resume would refuse every later run as well:
       // the whole file, now.
-      file.reset();
-      status = files_.RemoveFile(partial);
-      if (status.ok()) status = files_.OpenPartial(partial, local, &file);
+      status = start_afresh();
       if (!status.ok()) return status;
       again = true;
     }
