@@ -4,10 +4,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "platform/services.h"
+#include "app/avendro_version.h"
 #include "shell/font_families.h"
 #include "shell/window_placement.h"
-#include "update/ftp.h"
 
 namespace avendro {
 
@@ -40,22 +39,12 @@ Application::Application() = default;
 Application::~Application() = default;
 
 Status Application::Open() {
-  std::unique_ptr<PlatformServices> services;
-  Status status = MakePlatformServices(&services);
+  std::unique_ptr<Session> session;
+  Status status = Session::Open(0, AVENDRO_RECORD_VERSION, &session);
   if (!status.ok()) return status;
-  char letter = 0;
-  status = services->platform().files.CurrentDrive(&letter);
-  if (!status.ok()) return status;
-  std::unique_ptr<DriveLock> lock;
-  status = services->platform().files.LockDrive(letter, &lock);
-  if (!status.ok()) return status;
-
-  services_ = std::move(services);
-  drive_lock_ = std::move(lock);
-  ftp_ = std::make_unique<Ftp>(services_->platform().files);
-  window_ = std::make_unique<AggSoftware>(services_->platform(), ScaleForScreen());
-  window_->UseFtp(*ftp_);
-  window_->Load(QString(QLatin1Char(letter)) + QLatin1Char(':'));
+  session_ = std::move(session);
+  window_ = std::make_unique<AggSoftware>(session_->platform(), ScaleForScreen());
+  window_->Load(*session_, QString(QLatin1Char(session_->letter())) + QLatin1Char(':'));
   window_->ShowCentred();
   return Status::Ok();
 }

@@ -3,18 +3,17 @@
 #include <memory>
 
 #include "app/main_window.h"
-#include "platform/services.h"
 #include "platform/status.h"
+#include "shell/session.h"
 
 namespace avendro {
-
-class Ftp;
 
 // Font families the window asks for, and what stands in for them where the
 // machine lacks them.
 void InstallFontSubstitutes();
 
-// The program: the platform services of this machine and the one window.
+// The program with its window: the session on the work drive and the one
+// window.
 class Application {
  public:
   Application();
@@ -28,10 +27,8 @@ class Application {
   AggSoftware& window() { return *window_; }
 
  private:
-  std::unique_ptr<PlatformServices> services_;
-  std::unique_ptr<DriveLock> drive_lock_;  // no second window on this drive
-  std::unique_ptr<Ftp> ftp_;               // the FTP control, as long-lived as the window
-  std::unique_ptr<AggSoftware> window_;
+  std::unique_ptr<Session> session_;
+  std::unique_ptr<AggSoftware> window_;  // goes first: the session's runs talk to it
 };
 
 }  // namespace avendro

@@ -1,10 +1,21 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <string>
+#include <vector>
 
 #include "app/application.h"
 #include "app/avendro_version.h"
+#include "shell/command_line.h"
 
 int main(int argc, char* argv[]) {
+  // With arguments the program runs without a window (shell/command_line):
+  // from a scheduled task with nobody logged on, or with no display. No Qt
+  // object is made on that way.
+  if (argc > 1) {
+    return avendro::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc),
+                                   AVENDRO_RECORD_VERSION);
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Avendro"));
   QApplication::setApplicationVersion(QStringLiteral(AVENDRO_RECORD_VERSION));

@@ -18,10 +18,9 @@
 
 #include "checks/controllo_prog_mem.h"
 #include "shell/font_families.h"
-#include "shell/startup.h"
+#include "shell/session.h"
 #include "shell/window_placement.h"
 #include "update/ftp.h"
-#include "update/remote_update.h"
 
 static void InitArtwork() { Q_INIT_RESOURCE(artwork); }
 
@@ -309,11 +308,27 @@ void AggSoftware::SetTabOrder() {
   for (int i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
-void AggSoftware::Load(const QString& drive_text) {
+void AggSoftware::Load(Session& session, const QString& drive_text) {
+  session_ = &session;
+  ftp_ = &session.ftp();
+  log_.CopyTo(&session.log());
   drive1_->addItem(drive_text);
   drive1_->setCurrentIndex(0);
-  std::string caption = RunStartup(*this, platform_, drive1_->currentText().toStdString(), &modu1_);
+  std::string caption = session.Start(*this, drive1_->currentText().toStdString(), "finestra");
   label9_->setText(QString::fromStdString(caption));
+  // The end of a started script is looked at only while the window is
+  // idle, so that its line never cuts into the lines of a run.
+  auto* script_watch = new QTimer(this);
+  script_watch->setInterval(500);
+  connect(script_watch, &QTimer::timeout, this, [this] {
+    if (!running_) session_->remote().ReportEndedScripts();
+  });
+  script_watch->start();
+}
+
+const Modu1& AggSoftware::modu1() const {
+  static const Modu1 none;
+  return session_ != nullptr ? session_->modu1() : none;
 }
 
 void AggSoftware::ShowCentred() {
@@ -473,28 +488,15 @@ void AggSoftware::EndBrokenRun(const std::string& line) {
 }
 
 void AggSoftware::OnBoxClicked(int /*slot*/) {
-  RunHandler([this] { ControlloProgMem(*this, platform_.processes, modu1_.nomiProgrammi); });
-}
-
-void AggSoftware::UseFtp(Ftp& ftp) {
-  ftp_ = &ftp;
-  remote_ = std::make_unique<RemoteUpdate>(*this, platform_, ftp, modu1_);
-  // The end of a started script is looked at only while the window is
-  // idle, so that its line never cuts into the lines of a run.
-  auto* script_watch = new QTimer(this);
-  script_watch->setInterval(500);
-  connect(script_watch, &QTimer::timeout, this, [this] {
-    if (!running_) remote_->ReportEndedScripts();
-  });
-  script_watch->start();
+  RunHandler([this] { ControlloProgMem(*this, platform_.processes, modu1().nomiProgrammi); });
 }
 
 void AggSoftware::OnCommand1() {
-  if (remote_) remote_->Aggiorna();
+  if (session_ != nullptr) session_->remote().Aggiorna();
 }
 
 void AggSoftware::OnCommand3() {
-  if (remote_) remote_->Installa();
+  if (session_ != nullptr) session_->remote().Installa();
 }
 
 void AggSoftware::closeEvent(QCloseEvent* event) {

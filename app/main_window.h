@@ -21,6 +21,7 @@ namespace avendro {
 
 class Ftp;
 class RemoteUpdate;
+class Session;
 
 // Window positions are given in twips: 15 to a pixel at full size.
 constexpr int Px(int twips) { return twips / 15; }
@@ -39,12 +40,11 @@ class AggSoftware : public QWidget, public WindowPort {
   explicit AggSoftware(Platform& platform, double scale = 1, QWidget* parent = nullptr);
   ~AggSoftware() override;
 
-  // The load sequence; `drive_text` is the current entry of Drive1.
-  void Load(const QString& drive_text);
-
-  // Hands the window the FTP control that "AGGIORNA" and "INSTALLA" use; it
-  // must live as long as the window.
-  void UseFtp(Ftp& ftp);
+  // The load sequence of `session`, which must outlive the window, through
+  // this window; `drive_text` is the current entry of Drive1. From then on
+  // the status log goes to the session's log file as well, and "AGGIORNA"
+  // and "INSTALLA" are the session's runs.
+  void Load(Session& session, const QString& drive_text);
 
   // Shows the window centred on the screen's work area, focus on Command1;
   // where it does not fit, its frame starts at the work area's top or left.
@@ -62,7 +62,7 @@ class AggSoftware : public QWidget, public WindowPort {
 
   // The exact text of the status log, lines joined by CR LF.
   const std::string& LogText() const { return log_.text(); }
-  const Modu1& modu1() const { return modu1_; }
+  const Modu1& modu1() const;
   bool Running() const { return running_; }
 
   // Runs a handler to its end; clicks, keys and close requests that arrive
@@ -97,9 +97,8 @@ class AggSoftware : public QWidget, public WindowPort {
 
   Platform& platform_;
   const double scale_;
-  Modu1 modu1_;
   StatusLog log_;
-  std::unique_ptr<RemoteUpdate> remote_;
+  Session* session_ = nullptr;
   bool running_ = false;
   bool asking_ = false;
   bool close_requested_ = false;

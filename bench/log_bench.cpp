@@ -36,8 +36,10 @@ int main(int argc, char* argv[]) {
   avendro::PosixLauncher launcher;
   avendro::PosixFileDetails details(files);
   avendro::Platform platform{files, processes, launcher, details};
+  avendro::Ftp ftp(files);
+  avendro::Session session(platform, ftp, 'd', "bench");
   avendro::AggSoftware window(platform);
-  window.Load(QStringLiteral("d:"));
+  window.Load(session, QStringLiteral("d:"));
   window.ShowCentred();
   QApplication::processEvents();
 

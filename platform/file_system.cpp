@@ -12,6 +12,12 @@ Status WholeFileSystemDrive(const std::string& folder, char letter) {
                        " è sull'unità " + drive + ":, che contiene l'intero file system.");
 }
 
+Status NotAShopDrive(char letter) {
+  const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  return Status::Error(std::string("L'unità ") + drive +
+                       ": contiene l'intero file system: non è un'unità del negozio.");
+}
+
 Status FileSystem::WriteFile(const std::string& path, const std::string& bytes) {
   std::unique_ptr<ReplacementFile> file;
   Status status = BeginReplacement(path, &file);

@@ -73,6 +73,10 @@ Status WholeFileSystemDrive(const std::string& folder, char letter);
 // reparse point), which could lead anywhere on the machine.
 Status LinkRefused(const std::string& path);
 
+// Why the drive of `letter`, named as the work drive, is refused: it holds
+// the whole file system (Wine's z:).
+Status NotAShopDrive(char letter);
+
 // What a second Avendro on the drive of `letter` says.
 Status DriveTaken(char letter);
 
@@ -143,7 +147,8 @@ class FileSystem {
 
   // Takes the drive for this program: two windows on one work drive would
   // rewrite each other's scripts. Fails, saying so, while another Avendro
-  // holds it; creates nothing on the drive.
+  // holds it, and when the drive is not there or holds the whole file
+  // system (NotAShopDrive); creates nothing on the drive.
   virtual Status LockDrive(char letter, std::unique_ptr<DriveLock>* lock) = 0;
 };
 

@@ -436,6 +436,7 @@ Status PosixFileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock)
   const std::string root = drives_.Root(letter);
   const std::string drive = std::string(1, letter) + ":";
   if (root.empty()) return Status::Error(drive + " non pronta");
+  if (root == "/") return NotAShopDrive(letter);
   int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return ErrnoError(drive, errno);
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -122,6 +122,10 @@ Status Win32FileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock)
   // The volume's serial number tells two drives apart that carry the same
   // letter in two sessions of one machine; "Global\\" reaches across them.
   const std::wstring root = {static_cast<wchar_t>(letter), L':', L'\\'};
+  if (GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR) {
+    return Status::Error(std::string(1, letter) + ": non pronta");
+  }
+  if (HoldsWholeFileSystem(ToUtf8(root))) return NotAShopDrive(letter);
   DWORD serial = 0;
   if (!GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
     serial = 0;  // a drive that cannot tell: the letter alone

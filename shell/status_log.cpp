@@ -1,5 +1,7 @@
 #include "shell/status_log.h"
 
+#include "shell/run_log.h"
+
 #include <cstdint>
 #include <cstdio>
 
@@ -118,6 +120,15 @@ std::string StatusLog::Append(const std::string& line) {
   std::string added = text_.empty() ? "- " : "\r\n- ";
   added += Printable(line);
   text_ += added;
+  if (copy_ != nullptr) {
+    const size_t line_end = text_.size() == added.size() ? 0 : 2;
+    Status status = copy_->Write(added.substr(line_end));
+    if (!status.ok()) {
+      const std::string notice = "\r\n- " + Printable("Impossibile scrivere il registro " + status.message());
+      text_ += notice;
+      added += notice;
+    }
+  }
   return added;
 }
 

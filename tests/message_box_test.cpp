@@ -13,6 +13,7 @@
 
 #include "app/main_window.h"
 #include "tests/update_fixture.h"
+#include "shell/session.h"
 #include "update/ftp.h"
 
 namespace avendro {
@@ -105,8 +106,7 @@ class Operator {
 
 struct Window {
   Window() : window(platform) {
-    window.Load(QStringLiteral("d: [LAVORO]"));
-    window.UseFtp(ftp);
+    window.Load(session, QStringLiteral("d: [LAVORO]"));
   }
   void Press(const char* name) {
     window.findChild<QToolButton*>(QString::fromLatin1(name))->click();
@@ -125,6 +125,7 @@ struct Window {
   testing::NoDetails details;
   Platform platform{*files, processes, *launcher, details};
   Ftp ftp{*files};
+  Session session{platform, ftp, 'd', "prova"};
   AggSoftware window;
 };
 

@@ -27,6 +27,7 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "shell/font_families.h"
+#include "shell/session.h"
 #include "shell/window_placement.h"
 #include "tests/test_support.h"
 #include "update/ftp.h"
@@ -48,7 +49,7 @@ class WindowTest : public ::testing::Test {
     prefix_.Put('d', "programmi/varnok/varnok.exe");
     prefix_.Put('d', "dunmar/rostiva.exe");
     window_ = std::make_unique<AggSoftware>(platform_);
-    window_->Load(QStringLiteral("d: [LAVORO]"));
+    window_->Load(session_, QStringLiteral("d: [LAVORO]"));
     window_->ShowCentred();
   }
 
@@ -67,6 +68,7 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<FileDetailsSource> details_;
   Platform platform_{*files_, *processes_, *launcher_, *details_};
   Ftp ftp_{*files_};  // outlives the window, which holds it
+  Session session_{platform_, ftp_, 'd', "prova"};
   std::unique_ptr<AggSoftware> window_;
 };
 
@@ -299,7 +301,6 @@ TEST_F(WindowTest, UscitaClosesTheWindow) {
 }
 
 TEST_F(WindowTest, CloseDuringAHandlerWaitsForItsEnd) {
-  window_->UseFtp(ftp_);
   bool visible_inside = false;
   window_->RunHandler([&] {
     window_->ShowProgress("40% - 1,2 MB di 3,0 MB");

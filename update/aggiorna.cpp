@@ -3,18 +3,20 @@
 
 namespace avendro {
 
-void RemoteUpdate::Aggiorna() {
+RunOutcome RemoteUpdate::Aggiorna() {
   const char lettera = modu1_.LetteraUnita;
   switch (Apertura()) {
     case Opening::kGoOn:
       break;
     case Opening::kNoArchiver:
       window_.SetPointer(Pointer::kArrow);  // no closing lines on this way out
-      return;
+      return {RunOutcome::kNoArchiver};
     case Opening::kDeclined:
+      FineAggiornamento();
+      return {RunOutcome::kDeclined};
     case Opening::kServerFailed:
       FineAggiornamento();
-      return;
+      return {RunOutcome::kServerFailed};
   }
 
   for (int slot = 0; slot < kProductCount; ++slot) {
@@ -24,7 +26,7 @@ void RemoteUpdate::Aggiorna() {
     const std::string archive = OnDrive(lettera, row.updateLocalPath);
     if (!Scarica(std::string(row.updateArchive), archive)) {
       FineAggiornamento();
-      return;
+      return {RunOutcome::kProgramFailed, slot};
     }
     if (row.downloadLineNamesArchive) {
       window_.AggiungiStato("Il programma  " + archive + "  è stato scaricato ");
@@ -34,7 +36,7 @@ void RemoteUpdate::Aggiorna() {
     if (!ScriviEAvvia(OnDrive(lettera, row.updateScriptPath), UpdateScript(slot, lettera, archive),
                       slot)) {
       FineAggiornamento();
-      return;
+      return {RunOutcome::kProgramFailed, slot};
     }
   }
 
@@ -42,6 +44,7 @@ void RemoteUpdate::Aggiorna() {
   // Every step has succeeded; a failed logout changes nothing of that.
   (void)ftp_.Disconnect();
   FineAggiornamento();
+  return {RunOutcome::kDone};
 }
 
 void RemoteUpdate::FineAggiornamento() {

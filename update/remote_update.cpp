@@ -77,7 +77,7 @@ bool RemoteUpdate::Scarica(const std::string& remote, const std::string& local) 
 RemoteUpdate::Opening RemoteUpdate::Apertura() {
   const char lettera = modu1_.LetteraUnita;
   window_.SetPointer(Pointer::kHourglass);
-  if (!window_.AskYesNo("Sei sicuro di voler procedere", "Aggiornamento software",
+  if (!window_.AskYesNo(kConfermaProcedere, "Aggiornamento software",
                         /*no_default=*/true)) {
     return Opening::kDeclined;
   }
@@ -129,7 +129,8 @@ bool RemoteUpdate::Collega() {
   return true;
 }
 
-void RemoteUpdate::ReportEndedScripts() {
+int RemoteUpdate::ReportEndedScripts() {
+  int failed = 0;
   for (auto it = unreported_.begin(); it != unreported_.end();) {
     if (platform_.launcher.Running(it->task)) {
       ++it;
@@ -139,9 +140,34 @@ void RemoteUpdate::ReportEndedScripts() {
     if (code && *code != 0) {
       window_.AggiungiStato("Lo script " + it->path + " (" + std::string(Row(it->slot).caption) +
                             ") è terminato con il codice " + windows::ExitCodeText(*code));
+      ++failed;
     }
     it = unreported_.erase(it);
   }
+  return failed;
+}
+
+int RemoteUpdate::WaitForScripts(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  auto running = [this] {
+    for (const StartedScript& script : unreported_) {
+      if (platform_.launcher.Running(script.task)) return true;
+    }
+    return false;
+  };
+  while (running() && std::chrono::steady_clock::now() < deadline) {
+    window_.KeepAlive();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  int failed = ReportEndedScripts();
+  const auto minutes = std::chrono::ceil<std::chrono::minutes>(limit).count();
+  for (const StartedScript& script : unreported_) {
+    window_.AggiungiStato("Lo script " + script.path + " (" + std::string(Row(script.slot).caption) +
+                          ") è ancora in esecuzione dopo " + std::to_string(minutes) + " minuti");
+    ++failed;
+  }
+  unreported_.clear();
+  return failed;
 }
 
 bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& bytes, int slot) {

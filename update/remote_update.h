@@ -32,6 +32,21 @@ FtpSettings CompiledFtpSettings();
 // "1,2 MB scaricati" when the size is unknown.
 std::string ProgressText(uint64_t done, int64_t total);
 
+// The question every run asks first.
+inline constexpr char kConfermaProcedere[] = "Sei sicuro di voler procedere";
+
+// How a run of "AGGIORNA" ended.
+struct RunOutcome {
+  enum End {
+    kDone,            // every ticked program downloaded and its script started
+    kDeclined,        // No at the confirmation
+    kNoArchiver,      // RAR tool missing and its installation declined
+    kServerFailed,    // login or change of folder failed
+    kProgramFailed,   // the program of `slot` failed; the later ones were not tried
+  } end = kDone;
+  int slot = -1;
+};
+
 // The remote work of the window: "AGGIORNA", "INSTALLA" and the archiver
 // bootstrap between them. Lives as long as the window, because it remembers
 // the scripts it started: a script is rewritten only after the run that
@@ -46,7 +61,7 @@ class RemoteUpdate {
 
   // "AGGIORNA" (Command1): downloads the update of every ticked program of
   // slots 0..15 and starts its update script. In update/aggiorna.cpp.
-  void Aggiorna();
+  RunOutcome Aggiorna();
 
   // "INSTALLA" (Command3): downloads the installer archive of every ticked
   // program that has one (slots 0 and 4) and starts the install script. In
@@ -62,7 +77,14 @@ class RemoteUpdate {
   // its program's caption and the code: a script's window closes at its
   // end and takes a RAR error or a refused copy with it. Called whenever
   // the window is idle, so also after the run that started it has ended.
-  void ReportEndedScripts();
+  // Returns how many of those codes were not 0.
+  int ReportEndedScripts();
+
+  // Waits until every script these runs started has ended, at most
+  // `limit`, and reports them as above; a script still running then gets
+  // a line of its own. Returns how many ended with a code other than 0 or
+  // were still running.
+  int WaitForScripts(std::chrono::milliseconds limit);
 
   // How long a script rewrite waits for the earlier run of that script.
   void SetScriptWaitLimit(std::chrono::milliseconds limit) { script_wait_limit_ = limit; }

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace avendro {
+
+// The exit codes of a run without a window.
+enum CommandLineExit : int {
+  kExitDone = 0,       // every named program updated, every script ended with 0
+  kExitSomeFailed = 1,  // a program failed (download, signature, script…); the others were done
+  kExitUsage = 2,       // wrong usage: nothing done
+  kExitNothingDone = 3,  // no work drive, Avendro open there, server unreachable, no RAR tool
+};
+
+// How long a run without a window waits, after its last download, for the
+// scripts it started to end.
+inline constexpr std::chrono::minutes kCommandLineScriptWait{30};
+
+// What the arguments ask for.
+struct CommandLineRequest {
+  bool help = false;
+  char letter = 0;          // --unita; 0: the drive of the current folder
+  std::vector<int> programs;  // slots of the named programs, in order; none: every installed one
+  std::string error;        // wrong usage: why, in a line
+};
+
+// Reads the arguments that follow the program's name: "--aggiorna
+// [PROGRAMMA ...]", "--unita X:", "--aiuto". A program is named by its
+// executable's name without ".exe", in any letter case.
+CommandLineRequest ParseCommandLine(const std::vector<std::string>& args);
+
+// The usage, in Italian, with the exit codes.
+std::string CommandLineUsage();
+
+// The program without a window: updates the named programs on the work
+// drive as "AGGIORNA" does for ticked boxes, with no question asked and no
+// Qt object made, writing each line to the console and the log file.
+// Returns the exit code.
+int RunCommandLine(const std::vector<std::string>& args, const std::string& version);
+
+}  // namespace avendro

@@ -1,0 +1,64 @@
+#include "shell/run_log.h"
+
+#include "catalogue/catalogue.h"
+#include "platform/local_time.h"
+
+namespace avendro {
+
+RunLog::RunLog(FileSystem& files, char letter, Clock clock)
+    : files_(files),
+      path_(OnDrive(letter, kWorkFolder) + "\\avendro.log"),
+      clock_(std::move(clock)) {}
+
+// The file is left where it is: the next run appends to it.
+RunLog::~RunLog() = default;
+
+Status RunLog::Open(const std::string& face, const std::string& version) {
+  opened_ = true;
+  // Its Commit is the move aside when the file is full: the partial file
+  // of a download is exactly a file appended to and moved in one step.
+  Status status = files_.OpenPartial(path_, path_ + ".1", &file_);
+  if (!status.ok()) return Close(status);
+  size_ = file_->kept();
+  std::vector<std::string> kept = std::move(kept_);
+  status = Append(LocalTimeText(clock_()) + " ===== Avendro " + version + ", " + face + " =====");
+  for (size_t i = 0; status.ok() && i < kept.size(); ++i) status = Append(kept[i]);
+  return status;
+}
+
+Status RunLog::Write(const std::string& line) {
+  std::string stamped = LocalTimeText(clock_()) + " " + line;
+  if (!opened_) {
+    kept_.push_back(std::move(stamped));
+    return Status::Ok();
+  }
+  if (!file_) return Status::Ok();
+  return Append(stamped);
+}
+
+Status RunLog::Append(const std::string& text) {
+  const std::string bytes = text + "\r\n";
+  if (size_ > 0 && size_ + bytes.size() > kRunLogLimit) {
+    Status status = file_->Commit();
+    if (status.ok()) status = files_.OpenPartial(path_, path_ + ".1", &file_);
+    if (!status.ok()) return Close(status);
+    size_ = file_->kept();
+  }
+  Status status = file_->Append(bytes.data(), bytes.size());
+  if (!status.ok()) return Close(status);
+  size_ += bytes.size();
+  return Status::Ok();
+}
+
+Status RunLog::Close(const Status& failure) {
+  file_.reset();
+  kept_.clear();
+  // The file layer names the file a Commit would move to; the operator
+  // knows the log by its own name.
+  std::string reason = failure.message();
+  const std::string aside = path_ + ".1: ";
+  if (reason.compare(0, aside.size(), aside) == 0) reason.erase(0, aside.size());
+  return Status::Error(path_ + ": " + reason);
+}
+
+}  // namespace avendro

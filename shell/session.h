@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "catalogue/catalogue.h"
+#include "platform/platform.h"
+#include "platform/status.h"
+#include "port/window_port.h"
+#include "shell/run_log.h"
+#include "update/remote_update.h"
+
+namespace avendro {
+
+class DriveLock;
+class Ftp;
+class PlatformServices;
+
+// What the window and the command line share, put together once: the
+// system's services, the work drive and its lock, the FTP control, the log
+// file, the start-up scan and the runs. Each face only shows the lines and
+// answers the questions (WindowPort).
+class Session {
+ public:
+  // The services of this machine on the drive `letter` (0: the drive of the
+  // current folder), taken for this program alone. On failure nothing has
+  // been created on disk, and the message names what is missing or says
+  // that another Avendro is open on the drive.
+  static Status Open(char letter, const std::string& version, std::unique_ptr<Session>* out);
+
+  // Over services made elsewhere, without a lock (tests).
+  Session(Platform& platform, Ftp& ftp, char letter, const std::string& version);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // The load sequence through `face`: the scan of the drive, then the log
+  // file opens with this run's header naming `face_name` ("finestra" or
+  // "riga di comando"); a log file that cannot be opened costs one line.
+  // Afterwards the runs go through `face`, which must outlive them.
+  // Returns the caption of the version label.
+  std::string Start(WindowPort& face, const std::string& drive_text, const std::string& face_name);
+
+  char letter() const { return letter_; }
+  Platform& platform() { return platform_; }
+  Ftp& ftp() { return ftp_; }
+  const Modu1& modu1() const { return modu1_; }
+  // The log file; the face's status log copies its lines there.
+  RunLog& log() { return log_; }
+  // "AGGIORNA", "INSTALLA" and the scripts they started; made by Start.
+  RemoteUpdate& remote() { return *remote_; }
+
+ private:
+  Session(std::unique_ptr<PlatformServices> services, std::unique_ptr<DriveLock> lock,
+          char letter, const std::string& version);
+
+  std::unique_ptr<PlatformServices> services_;
+  std::unique_ptr<DriveLock> lock_;  // no second Avendro on this drive
+  std::unique_ptr<Ftp> own_ftp_;
+  Platform& platform_;
+  Ftp& ftp_;
+  const char letter_;
+  const std::string version_;
+  Modu1 modu1_;
+  RunLog log_;
+  std::unique_ptr<RemoteUpdate> remote_;
+};
+
+}  // namespace avendro
