@@ -12,7 +12,8 @@ namespace {
 HANDLE Output() {
   static HANDLE output = [] {
     HANDLE given = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (given != nullptr && given != INVALID_HANDLE_VALUE && GetFileType(given) != FILE_TYPE_UNKNOWN)
+    if (given != nullptr && given != INVALID_HANDLE_VALUE &&
+        GetFileType(given) != FILE_TYPE_UNKNOWN)
       return given;
     if (!AttachConsole(ATTACH_PARENT_PROCESS)) return INVALID_HANDLE_VALUE;
     return CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -30,13 +31,18 @@ void WriteConsoleLine(const std::string& line) {
   if (GetConsoleMode(output, &mode)) {
     // A console shows UTF-16 whatever its code page: "è" stays "è".
     std::wstring wide;
-    if (!ToUtf16(line, &wide).ok()) wide = L"?";
+    if (!ToUtf16(line, &wide).ok()) wide = L"?";  // the lines are UTF-8 already (Printable)
     wide += L"\r\n";
     DWORD written = 0;
     WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return;
   }
-  const std::string bytes = line + "\r\n";
+  std::string bytes;
+  for (char c : line) {
+    if (c == '\n') bytes += '\r';  // the usage has several lines
+    bytes += c;
+  }
+  bytes += "\r\n";
   DWORD written = 0;
   WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }

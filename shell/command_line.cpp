@@ -18,7 +18,8 @@ namespace {
 // name without ".exe", as the catalogue writes it.
 std::string ProgramName(int slot) {
   std::string name(Row(slot).processName);
-  if (name.size() > 4 && EqualsNoCase(name.substr(name.size() - 4), ".exe")) name.resize(name.size() - 4);
+  if (name.size() > 4 && EqualsNoCase(name.substr(name.size() - 4), ".exe"))
+    name.resize(name.size() - 4);
   return name;
 }
 
@@ -163,7 +164,8 @@ CommandLineRequest ParseCommandLine(const std::vector<std::string>& args) {
     } else {
       const int slot = SlotOfName(arg);
       if (slot < 0) return Wrong("programma sconosciuto: " + arg);
-      if (std::find(request.programs.begin(), request.programs.end(), slot) == request.programs.end())
+      if (std::find(request.programs.begin(), request.programs.end(), slot) ==
+          request.programs.end())
         request.programs.push_back(slot);
     }
   }

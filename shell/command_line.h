@@ -8,9 +8,9 @@ namespace avendro {
 
 // The exit codes of a run without a window.
 enum CommandLineExit : int {
-  kExitDone = 0,       // every named program updated, every script ended with 0
-  kExitSomeFailed = 1,  // a program failed (download, signature, script…); the others were done
-  kExitUsage = 2,       // wrong usage: nothing done
+  kExitDone = 0,         // every named program updated, every script ended with 0
+  kExitSomeFailed = 1,   // a program failed (download, signature, script…); the others were done
+  kExitUsage = 2,        // wrong usage: nothing done
   kExitNothingDone = 3,  // no work drive, Avendro open there, server unreachable, no RAR tool
 };
 
@@ -21,9 +21,9 @@ inline constexpr std::chrono::minutes kCommandLineScriptWait{30};
 // What the arguments ask for.
 struct CommandLineRequest {
   bool help = false;
-  char letter = 0;          // --unita; 0: the drive of the current folder
+  char letter = 0;            // --unita; 0: the drive of the current folder
   std::vector<int> programs;  // slots of the named programs, in order; none: every installed one
-  std::string error;        // wrong usage: why, in a line
+  std::string error;          // wrong usage: why, in a line
 };
 
 // Reads the arguments that follow the program's name: "--aggiorna

@@ -31,7 +31,11 @@ Session::Session(std::unique_ptr<PlatformServices> services, std::unique_ptr<Dri
       log_(platform_.files, letter) {}
 
 Session::Session(Platform& platform, Ftp& ftp, char letter, const std::string& version)
-    : platform_(platform), ftp_(ftp), letter_(letter), version_(version), log_(platform.files, letter) {}
+    : platform_(platform),
+      ftp_(ftp),
+      letter_(letter),
+      version_(version),
+      log_(platform.files, letter) {}
 
 // The runs go first: they hand the FTP control their callbacks back.
 Session::~Session() { remote_.reset(); }

@@ -51,8 +51,8 @@ class Session {
   RemoteUpdate& remote() { return *remote_; }
 
  private:
-  Session(std::unique_ptr<PlatformServices> services, std::unique_ptr<DriveLock> lock,
-          char letter, const std::string& version);
+  Session(std::unique_ptr<PlatformServices> services, std::unique_ptr<DriveLock> lock, char letter,
+          const std::string& version);
 
   std::unique_ptr<PlatformServices> services_;
   std::unique_ptr<DriveLock> lock_;  // no second Avendro on this drive

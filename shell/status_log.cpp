@@ -124,7 +124,8 @@ std::string StatusLog::Append(const std::string& line) {
     const size_t line_end = text_.size() == added.size() ? 0 : 2;
     Status status = copy_->Write(added.substr(line_end));
     if (!status.ok()) {
-      const std::string notice = "\r\n- " + Printable("Impossibile scrivere il registro " + status.message());
+      const std::string notice =
+          "\r\n- " + Printable("Impossibile scrivere il registro " + status.message());
       text_ += notice;
       added += notice;
     }

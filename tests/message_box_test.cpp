@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "app/main_window.h"
-#include "tests/update_fixture.h"
 #include "shell/session.h"
+#include "tests/update_fixture.h"
 #include "update/ftp.h"
 
 namespace avendro {
@@ -105,9 +105,7 @@ class Operator {
 };
 
 struct Window {
-  Window() : window(platform) {
-    window.Load(session, QStringLiteral("d: [LAVORO]"));
-  }
+  Window() : window(platform) { window.Load(session, QStringLiteral("d: [LAVORO]")); }
   void Press(const char* name) {
     window.findChild<QToolButton*>(QString::fromLatin1(name))->click();
   }

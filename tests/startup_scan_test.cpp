@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 
+#include "shell/session.h"
 #include "shell/startup.h"
 #include "tests/test_support.h"
+#include "update/ftp.h"
 
 namespace avendro {
 namespace {
@@ -163,6 +168,54 @@ TEST(Startup, DriveNotReady) {
   Status reason = s.files->FindEntry("q:\\drubel", kMaskDirectory, &name);
   ASSERT_FALSE(reason.ok());
   EXPECT_EQ(s.window.lines, Around({"Impossibile controllare " + reason.message()}));
+}
+
+}  // namespace
+}  // namespace avendro
+
+namespace avendro {
+namespace {
+
+std::string Read(const fs::path& path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+
+// Every line reaches the log file with its time, none is lost when the full
+// file moves aside, and a log file that cannot be written costs one line.
+TEST(Startup, TheLogFileKeepsEveryLine) {
+  TempPrefix t;
+  const fs::path log = t.Drive('d') / "drubel" / "avendro.log";
+  {
+    Startup s(t);
+    Ftp ftp(*s.files);
+    Session session(s.platform, ftp, 'd', "1.2");
+    s.window.log.CopyTo(&session.log());
+    session.Start(s.window, "d:", "prova");
+    EXPECT_TRUE(
+        std::regex_search(Read(log), std::regex("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "
+                                                "===== Avendro 1.2, prova =====\r\n"
+                                                "\\S+ \\S+ - ===== CONTROLLO PROGRAMMI")));
+    const int kLines = 20000;  // about 1.2 MiB
+    for (int i = 0; i < kLines; ++i) s.window.AggiungiStato("riga " + std::to_string(i));
+    const std::string aside = Read(log.string() + ".1"), now = Read(log);
+    EXPECT_LE(aside.size(), RunLog::kRunLogLimit);
+    EXPECT_NE(now.find(" - riga 19999\r\n"), std::string::npos);
+    auto count = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+    EXPECT_EQ(count(aside) + count(now), 1 + 5 + kLines);
+  }
+  fs::remove(log);
+  fs::create_directories(log);
+  Startup s(t);
+  Ftp ftp(*s.files);
+  Session session(s.platform, ftp, 'd', "1.2");
+  s.window.log.CopyTo(&session.log());
+  session.Start(s.window, "d:", "prova");
+  s.window.AggiungiStato("dopo");
+  EXPECT_EQ(s.window.lines.size(), 5u + 2u);
+  EXPECT_TRUE(
+      s.window.lines[5].starts_with("Impossibile scrivere il registro d:\\drubel\\avendro.log: "));
 }
 
 }  // namespace

@@ -162,8 +162,9 @@ int RemoteUpdate::WaitForScripts(std::chrono::milliseconds limit) {
   int failed = ReportEndedScripts();
   const auto minutes = std::chrono::ceil<std::chrono::minutes>(limit).count();
   for (const StartedScript& script : unreported_) {
-    window_.AggiungiStato("Lo script " + script.path + " (" + std::string(Row(script.slot).caption) +
-                          ") è ancora in esecuzione dopo " + std::to_string(minutes) + " minuti");
+    window_.AggiungiStato("Lo script " + script.path + " (" +
+                          std::string(Row(script.slot).caption) + ") è ancora in esecuzione dopo " +
+                          std::to_string(minutes) + " minuti");
     ++failed;
   }
   unreported_.clear();

@@ -38,11 +38,11 @@ inline constexpr char kConfermaProcedere[] = "Sei sicuro di voler procedere";
 // How a run of "AGGIORNA" ended.
 struct RunOutcome {
   enum End {
-    kDone,            // every ticked program downloaded and its script started
-    kDeclined,        // No at the confirmation
-    kNoArchiver,      // RAR tool missing and its installation declined
-    kServerFailed,    // login or change of folder failed
-    kProgramFailed,   // the program of `slot` failed; the later ones were not tried
+    kDone,           // every ticked program downloaded and its script started
+    kDeclined,       // No at the confirmation
+    kNoArchiver,     // RAR tool missing and its installation declined
+    kServerFailed,   // login or change of folder failed
+    kProgramFailed,  // the program of `slot` failed; the later ones were not tried
   } end = kDone;
   int slot = -1;
 };

@@ -1,0 +1,89 @@
+#!/usr/bin/python3
+"""An unattended update of all sixteen programs (Avendro --aggiorna, sixteen
+archives of 16 MiB from our FTP server at 1 Gbit/s, scripts that end at
+once) against the curl tool fetching the same sixteen files in one
+invocation. Interleaved rounds; the median of the per-round ratios.
+
+    unattended_bench.py AVENDRO WORK [ROUNDS]
+
+AVENDRO is a build of the demo preset, whose server is 127.0.0.1:21021.
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+USER, PASSWORD, SITE, PORT = "demo@zefirano.example", "demo2026", "www.zefirano.example", 21021
+MIB = 1024 * 1024
+
+
+def tool(*args):
+    return subprocess.run([os.path.join(HERE, "tools", args[0])] + list(args[1:]), check=True,
+                          capture_output=True, text=True).stdout
+
+
+def timed(args, **kw):
+    start = time.perf_counter()
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
+    return time.perf_counter() - start
+
+
+def main():
+    avendro, work = sys.argv[1], os.path.abspath(sys.argv[2])
+    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 7
+    prefix = tool("make-demo-drive", os.path.join(work, "drive")).strip()
+    drive = os.path.join(work, "drive", "drive_d")
+    for tail in tool("catalogue", "programs", *map(str, range(16))).split():
+        os.makedirs(os.path.dirname(os.path.join(drive, tail)), exist_ok=True)
+        open(os.path.join(drive, tail), "w").close()
+    open(os.path.join(drive, "drubel", "rar.exe"), "w").close()
+    bin_dir = os.path.join(work, "bin")
+    os.makedirs(bin_dir, exist_ok=True)
+    with open(os.path.join(bin_dir, "wine"), "w") as f:
+        f.write("#!/bin/sh\nexit 0\n")
+    os.chmod(os.path.join(bin_dir, "wine"), 0o755)
+    download = os.path.join(work, "ftp", SITE, "download")
+    os.makedirs(download, exist_ok=True)
+    rows = [line.split("\t") for line in tool("catalogue").splitlines()]
+    archives = [row[5] for row in rows if int(row[0]) < 16]
+    block = os.urandom(MIB)
+    for name in archives:
+        with open(os.path.join(download, name), "wb") as f:
+            for _ in range(16):
+                f.write(block)
+    server = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "tools", "ftp_server.py"),
+                               "--home", os.path.join(work, "ftp"), "--user", USER, "--password",
+                               PASSWORD, "--port", str(PORT), "--rate", "125000000"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        server.stdout.readline()  # the port: listening
+        env = dict(os.environ, WINEPREFIX=prefix, PATH=bin_dir + ":" + os.environ["PATH"])
+        env.pop("DISPLAY", None)
+        ours = [avendro, "--aggiorna", "--unita", "d:"]
+        fetched = os.path.join(work, "curl")
+        curl = ["curl", "-s", "-u", USER + ":" + PASSWORD]
+        for name in archives:
+            curl += ["-o", os.path.join(fetched, name),
+                     "ftp://127.0.0.1:%d/%s/download/%s" % (PORT, SITE, name)]
+        os.makedirs(fetched, exist_ok=True)
+        timed(ours, env=env, cwd="/")  # once each to warm the caches
+        timed(curl)
+        ratios, a, b = [], [], []
+        for _ in range(rounds):
+            a.append(timed(ours, env=env, cwd="/"))
+            b.append(timed(curl))
+            ratios.append(a[-1] / b[-1])
+        print("unattended update, 16 programs of 16 MiB: %.2f s vs curl %.2f s ratio %.2f "
+              "(%.2f-%.2f over %d rounds; target < 1.2)" % (
+                  statistics.median(a), statistics.median(b), statistics.median(ratios),
+                  min(ratios), max(ratios), rounds))
+    finally:
+        server.kill()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
