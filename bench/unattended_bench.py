@@ -1,8 +1,13 @@
 #!/usr/bin/python3
 """An unattended update of all sixteen programs (Avendro --aggiorna, sixteen
 archives of 16 MiB from our FTP server at 1 Gbit/s, scripts that end at
-once) against the curl tool fetching the same sixteen files in one
-invocation. Interleaved rounds; the median of the per-round ratios.
+once) against the curl tool fetching the same sixteen files. Interleaved
+rounds; the median of the per-round ratios.
+
+The reference is curl once per file, sixteen invocations in a row. In one
+invocation, curl 7.88's tool reuses the login and then, for most files,
+waits a whole second before it connects the next data connection (its
+loop is not woken); that figure is printed too, but it measures the wait.
 
     unattended_bench.py AVENDRO WORK [ROUNDS]
 
@@ -32,7 +37,7 @@ def timed(args, **kw):
 
 
 def main():
-    avendro, work = sys.argv[1], os.path.abspath(sys.argv[2])
+    avendro, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 7
     prefix = tool("make-demo-drive", os.path.join(work, "drive")).strip()
     drive = os.path.join(work, "drive", "drive_d")
@@ -64,22 +69,26 @@ def main():
         env.pop("DISPLAY", None)
         ours = [avendro, "--aggiorna", "--unita", "d:"]
         fetched = os.path.join(work, "curl")
-        curl = ["curl", "-s", "-u", USER + ":" + PASSWORD]
-        for name in archives:
-            curl += ["-o", os.path.join(fetched, name),
-                     "ftp://127.0.0.1:%d/%s/download/%s" % (PORT, SITE, name)]
+        each = [["curl", "-s", "-u", USER + ":" + PASSWORD, "-o", os.path.join(fetched, name),
+                 "ftp://127.0.0.1:%d/%s/download/%s" % (PORT, SITE, name)] for name in archives]
+        one = each[0][:4] + [arg for command in each for arg in command[4:]]
         os.makedirs(fetched, exist_ok=True)
+
+        def in_a_row():
+            return sum(timed(command) for command in each)
+
         timed(ours, env=env, cwd="/")  # once each to warm the caches
-        timed(curl)
-        ratios, a, b = [], [], []
+        in_a_row()
+        ratios, a, b, c = [], [], [], []
         for _ in range(rounds):
             a.append(timed(ours, env=env, cwd="/"))
-            b.append(timed(curl))
+            b.append(in_a_row())
+            c.append(timed(one))
             ratios.append(a[-1] / b[-1])
-        print("unattended update, 16 programs of 16 MiB: %.2f s vs curl %.2f s ratio %.2f "
-              "(%.2f-%.2f over %d rounds; target < 1.2)" % (
-                  statistics.median(a), statistics.median(b), statistics.median(ratios),
-                  min(ratios), max(ratios), rounds))
+        print("unattended update, 16 programs of 16 MiB: %.2f s vs curl %.2f s (16 invocations; "
+              "one invocation %.2f s) ratio %.2f (%.2f-%.2f over %d rounds; target < 1.2)" % (
+                  statistics.median(a), statistics.median(b), statistics.median(c),
+                  statistics.median(ratios), min(ratios), max(ratios), rounds))
     finally:
         server.kill()
         shutil.rmtree(work, ignore_errors=True)
