@@ -248,6 +248,16 @@ void AggSoftware::BuildStatusLog() {
   txtStatus_->setFocusPolicy(Qt::StrongFocus);
   SetColours(txtStatus_, QColor(255, 255, 192), QColor(0, 0, 0));
   Place(txtStatus_, 10200, 240, 4875, 9165);
+  // A read-only log is never undone: without the history, the box keeps
+  // only its text.
+  txtStatus_->setUndoRedoEnabled(false);
+  // Both scroll bars are always on, so a new range never shows or hides one;
+  // Qt still queues a layout pass for each change of range. A run that
+  // writes many lines before the event loop runs again would leave one per
+  // line in the queue, which every later paint request searches.
+  for (QScrollBar* bar : {txtStatus_->horizontalScrollBar(), txtStatus_->verticalScrollBar()}) {
+    QObject::disconnect(bar, &QAbstractSlider::rangeChanged, txtStatus_, nullptr);
+  }
 }
 
 void AggSoftware::BuildLabels() {
@@ -369,8 +379,11 @@ void AggSoftware::AggiungiStato(const std::string& line) {
   txtStatus_->appendPlainText(shown);
   txtStatus_->moveCursor(QTextCursor::End);
   // Paint now what the append changed (the box scrolls by blitting, so only
-  // the new line is drawn), without letting the message loop run.
-  QCoreApplication::sendPostedEvents(this, QEvent::UpdateRequest);
+  // the new line is drawn), without letting the message loop run. The
+  // request is sent, not fetched from the queue: fetching one leaves its
+  // empty slot in the queue until the loop runs, a slot per line.
+  QEvent paint_now(QEvent::UpdateRequest);
+  QCoreApplication::sendEvent(this, &paint_now);
 }
 
 void AggSoftware::showEvent(QShowEvent* event) {

@@ -1,6 +1,7 @@
 // Download speed and memory of the FTP control against the curl tool, and
 // what a signature check costs, on our test server at 127.0.0.1:
-//   ftp_bench                   prints the figures
+//   ftp_bench                   prints the rounds of each figure, for
+//                               bench/figures.py to report
 //   ftp_bench fetch HOST FOLDER FILE DIR [--key KEY] [--tls CA_FILE]
 //                               one download (the measured child); KEY is
 //                               the base64 line of a minisign.pub, CA_FILE
@@ -14,18 +15,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/file_system_posix.h"
+#include "rounds.h"
 #include "tests/update_fixture.h"
 #include "update/ftp.h"
 
@@ -34,6 +34,8 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using avendro::bench::Kind;
+using avendro::bench::Rounds;
 using avendro::testing::TestFtpServer;
 
 // 1 Gbit/s: a shop's download is bound by its link, not by the loopback.
@@ -62,41 +64,10 @@ Run Measure(const std::vector<std::string>& argv) {
   return run;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
+// Says so when a download of the figure before failed: its times mean nothing.
+void ReportFailure(const char* figure, bool ok) {
+  if (!ok) std::printf("%s: A DOWNLOAD FAILED, the figure above means nothing\n", figure);
 }
-
-// The median seconds of `a` and of `b` over `runs` runs taken in turns,
-// after one warm-up of each when `warm_up`; `ok` when every run was.
-struct Medians {
-  double a = 0;
-  double b = 0;
-  bool ok = true;
-};
-
-Medians InTurns(int runs, bool warm_up, const std::function<Run()>& a,
-                const std::function<Run()>& b) {
-  if (warm_up) {
-    a();
-    b();
-  }
-  std::vector<double> as, bs;
-  Medians m;
-  for (int i = 0; i < runs; ++i) {
-    Run x = a();
-    Run y = b();
-    m.ok = m.ok && x.ok && y.ok;
-    as.push_back(x.seconds);
-    bs.push_back(y.seconds);
-  }
-  m.a = Median(as);
-  m.b = Median(bs);
-  return m;
-}
-
-const char* Failed(bool ok) { return ok ? "" : " (A DOWNLOAD FAILED)"; }
-const char* Missed(bool met) { return met ? "" : " MISSED"; }
 
 void MakeFile(const fs::path& path, long mebibytes) {
   std::ofstream out(path, std::ios::binary);
@@ -237,31 +208,44 @@ int main(int argc, char* argv[]) {
     return r;
   };
   const double mib = 256.0;
+  // Each figure below takes its runs in turns with its reference; the
+  // rounds go to bench/figures.py, which prints the figure.
+  bool ok = true;
+  // Seconds of a run, or MiB/s over the 256 MiB file; `ok` goes false
+  // with any failed run.
+  auto seconds = [&](const Run& r) {
+    ok = ok && r.ok;
+    return r.seconds;
+  };
+  auto rate = [&](const Run& r) { return mib / seconds(r); };
 
-  // Throughput: in turns, median of five, after one warm-up of each.
   {
-    Medians m = InTurns(
-        5, true, [&] { return ours(server.host(), "big.rar"); },
-        [&] { return curl(server.host(), "big.rar"); });
-    std::printf(
-        "download throughput, 256 MiB%s: %.0f MiB/s vs curl %.0f MiB/s ratio %.2f (target >= "
-        "0.95)\n",
-        Failed(m.ok), mib / m.a, mib / m.b, m.b / m.a);
+    Rounds figure("download throughput, 256 MiB from our local FTP server", "MiB/s", "curl",
+                  Kind::kHigher, ">= 0.95");
+    figure.InTurns(
+        15, true, [&] { return rate(ours(server.host(), "big.rar")); },
+        [&] { return rate(curl(server.host(), "big.rar")); });
   }
+  ReportFailure("download throughput", ok);
 
-  // Memory: the peak of a 512 MiB download against that of a 16 MiB one.
+  // Memory: the peak of a 512 MiB download against that of a 16 MiB one,
+  // each in a process of its own.
+  ok = true;
   {
-    Run small = ours(server.host(), "small.rar");
-    Run huge = ours(server.host(), "huge.rar");
-    Run curl_huge = curl(server.host(), "huge.rar");
-    std::printf(
-        "download peak memory: 512 MiB file %.1f MiB vs 16 MiB file %.1f MiB difference "
-        "%.2f MiB (target < 4; curl on 512 MiB: %.1f MiB)%s\n",
-        huge.peak_kib / 1024.0, small.peak_kib / 1024.0, (huge.peak_kib - small.peak_kib) / 1024.0,
-        curl_huge.peak_kib / 1024.0, Failed(small.ok && huge.ok));
+    Rounds figure("download peak memory, 512 MiB file vs 16 MiB file", "MiB", "16 MiB file",
+                  Kind::kDifference, "< 4");
+    auto peak = [&](const char* file) {
+      Run r = ours(server.host(), file);
+      ok = ok && r.ok;
+      return r.peak_kib / 1024.0;
+    };
+    figure.InTurns(
+        5, false, [&] { return peak("huge.rar"); }, [&] { return peak("small.rar"); });
   }
+  ReportFailure("download peak memory", ok);
 
   // Throughput over TLS, the same file on a server that requires it.
+  ok = true;
   {
     TestFtpServer::Faults faults;
     faults.tls = true;
@@ -273,19 +257,18 @@ int main(int argc, char* argv[]) {
     if (ec) MakeFile(copy, 256);
     const std::string ca = (work / "ca.pem").string();
     std::ofstream(ca) << tls.CaPem();
-    Medians m = InTurns(
-        5, true,
+    Rounds figure("FTPS download throughput (TLS required), 256 MiB", "MiB/s", "curl --ssl-reqd",
+                  Kind::kHigher, ">= 0.9");
+    figure.InTurns(
+        11, true,
         [&] {
-          return ours(tls.host(), "big.rar", {"--tls", ca});
+          return rate(ours(tls.host(), "big.rar", {"--tls", ca}));
         },
         [&] {
-          return curl(tls.host(), "big.rar", {"--ssl-reqd", "--cacert", ca});
+          return rate(curl(tls.host(), "big.rar", {"--ssl-reqd", "--cacert", ca}));
         });
-    std::printf(
-        "FTPS download throughput, 256 MiB%s: %.0f MiB/s vs curl %.0f MiB/s ratio %.2f "
-        "(target >= 0.9)%s\n",
-        Failed(m.ok), mib / m.a, mib / m.b, m.b / m.a, Missed(m.b / m.a >= 0.9));
   }
+  ReportFailure("FTPS download throughput", ok);
 
   // The signature check: big.rar signed by the real minisign with a key
   // pair of its own, fetched with and without the public key.
@@ -309,29 +292,35 @@ int main(int argc, char* argv[]) {
     if (!link.ok()) {
       std::printf("signed download at 1 Gbit/s: not measured, the paced server did not start\n");
     } else {
-      Medians m = InTurns(
-          5, false,
-          [&] {
-            return ours(link.host(), "big.rar", {"--key", key_line});
-          },
-          [&] { return ours(link.host(), "big.rar"); });
-      std::printf(
-          "signed download at 1 Gbit/s, 256 MiB%s: %.2f s vs unsigned %.2f s ratio %.2f "
-          "(target < 1.05)%s\n",
-          Failed(m.ok), m.a, m.b, m.a / m.b, Missed(m.a / m.b < 1.05));
+      ok = true;
+      {
+        Rounds figure("signed download at 1 Gbit/s, 256 MiB", "s", "unsigned", Kind::kLower,
+                      "< 1.05");
+        figure.InTurns(
+            7, false,
+            [&] {
+              return seconds(ours(link.host(), "big.rar", {"--key", key_line}));
+            },
+            [&] { return seconds(ours(link.host(), "big.rar")); });
+      }
+      ReportFailure("signed download at 1 Gbit/s", ok);
     }
     // On the loopback the download itself is CPU-bound, so the hashing
     // adds its own time: for information only.
-    Medians m = InTurns(
-        5, true,
-        [&] {
-          return ours(server.host(), "big.rar", {"--key", key_line});
-        },
-        [&] { return ours(server.host(), "big.rar"); });
-    std::printf(
-        "signed download on loopback, 256 MiB%s: %.2f s vs unsigned %.2f s ratio %.2f "
-        "(no target: the hashing cannot hide behind the link)\n",
-        Failed(m.ok), m.a, m.b, m.a / m.b);
+    ok = true;
+    {
+      Rounds figure(
+          "signed download on loopback, 256 MiB (no target: the hashing cannot hide behind "
+          "the link)",
+          "s", "unsigned", Kind::kLower, nullptr);
+      figure.InTurns(
+          7, true,
+          [&] {
+            return seconds(ours(server.host(), "big.rar", {"--key", key_line}));
+          },
+          [&] { return seconds(ours(server.host(), "big.rar")); });
+    }
+    ReportFailure("signed download on loopback", ok);
   }
   fs::remove_all(work);
   return 0;

@@ -1,13 +1,12 @@
 // One full running-instance check, with the boxes of slots 0..15 and 19
 // ticked, while COUNT unrelated processes run, against `pkill -x NAME` run
 // once per name:   process_check_bench [COUNT]   (default 2000)
-// Prints the median of five interleaved runs of each.
+// Prints the rounds, the two taken in turns, for bench/figures.py to report.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 
 #include "checks/controllo_prog_mem.h"
 #include "platform/processes_posix.h"
+#include "rounds.h"
 
 extern char** environ;
 
@@ -48,11 +48,6 @@ pid_t Spawn(const std::vector<std::string>& argv, bool search_path) {
   return rc == 0 ? pid : -1;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -71,20 +66,28 @@ int main(int argc, char* argv[]) {
 
   avendro::NomiProgrammi names = avendro::FillNomiProgrammi();
   avendro::PosixProcessTable table;
-  std::vector<double> ours, pkill;
-  for (int run = 0; run < 5; ++run) {
-    CountingWindow window;
-    auto start = Clock::now();
-    avendro::ControlloProgMem(window, table, names);
-    ours.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-
-    start = Clock::now();
-    for (const std::string& name : names) {
-      if (name.empty()) continue;
-      pid_t pid = Spawn({"pkill", "-x", name}, true);
-      if (pid > 0) waitpid(pid, nullptr, 0);
-    }
-    pkill.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  const std::string title = "running-instance check, boxes 0-15 and 19 ticked, " +
+                            std::to_string(children.size()) + " other processes";
+  {
+    avendro::bench::Rounds figure(title.c_str(), "ms", "pkill -x per name",
+                                  avendro::bench::Kind::kLower, "< 1");
+    figure.InTurns(
+        7, true,
+        [&] {
+          CountingWindow window;
+          auto start = Clock::now();
+          avendro::ControlloProgMem(window, table, names);
+          return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        },
+        [&] {
+          auto start = Clock::now();
+          for (const std::string& name : names) {
+            if (name.empty()) continue;
+            pid_t pid = Spawn({"pkill", "-x", name}, true);
+            if (pid > 0) waitpid(pid, nullptr, 0);
+          }
+          return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        });
   }
 
   for (pid_t pid : children) {
@@ -92,10 +95,5 @@ int main(int argc, char* argv[]) {
     waitpid(pid, nullptr, 0);
   }
   fs::remove_all(dir);
-  double a = Median(ours), b = Median(pkill);
-  std::printf(
-      "running-instance check, 17 names, %zu other processes: %.1f ms vs pkill loop "
-      "%.1f ms ratio %.2f (target < 1)\n",
-      children.size(), a, b, a / b);
   return 0;
 }

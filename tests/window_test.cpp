@@ -72,13 +72,16 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<AggSoftware> window_;
 };
 
-// Counts the paint events `widget` gets, for the life of the object.
+// Counts the paint events (or those of `type`) `widget` gets, for the life of the object.
 struct PaintCount : QObject {
-  explicit PaintCount(QWidget* widget) { widget->installEventFilter(this); }
+  explicit PaintCount(QWidget* widget, QEvent::Type type = QEvent::Paint) : type(type) {
+    widget->installEventFilter(this);
+  }
   bool eventFilter(QObject* /*watched*/, QEvent* event) override {
-    count += event->type() == QEvent::Paint;
+    count += event->type() == type;
     return false;
   }
+  QEvent::Type type;
   int count = 0;
 };
 
@@ -179,10 +182,16 @@ TEST_F(WindowTest, AppendKeepsTheCaretAtTheEnd) {
   QTextCursor c = log->textCursor();
   c.setPosition(3);
   log->setTextCursor(c);
+  QCoreApplication::processEvents();  // shown on the screen
+  PaintCount painted(log->viewport()), queued(log, QEvent::MetaCall);
+  for (int i = 0; i < 60; ++i) window_->AggiungiStato("");  // more lines than the box shows
   // Text from outside cannot forge a line of its own: control characters
   // and the Unicode separators and bidirectional controls show as escapes,
   // bytes that are not UTF-8 as U+FFFD, the rest stays.
   window_->AggiungiStato("riga A\r\n- Controllo varnok.exe....CANCELLATO");
+  EXPECT_GT(painted.count, 0);  // at once, before the event loop runs
+  QCoreApplication::processEvents();
+  EXPECT_EQ(queued.count, 0);  // a line leaves nothing queued for the loop
   EXPECT_EQ(log->textCursor().position(), log->document()->characterCount() - 1);
   EXPECT_TRUE(
       window_->LogText().ends_with("- \r\n- riga A\\r\\n- Controllo varnok.exe....CANCELLATO"));
