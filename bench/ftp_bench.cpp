@@ -289,6 +289,15 @@ int main(int argc, char* argv[]) {
     size_t start = text.find('\n') + 1;
     key_line = text.substr(start, text.find('\n', start) - start);
   }
+  // The same file fetched signed and unsigned, in turns.
+  auto signed_in_turns = [&](Rounds& figure, const std::string& host, bool warm_up) {
+    figure.InTurns(
+        7, warm_up,
+        [&] {
+          return seconds(ours(host, "big.rar", {"--key", key_line}));
+        },
+        [&] { return seconds(ours(host, "big.rar")); });
+  };
   if (key_line.empty()) {
     std::printf(
         "signed download: not measured, minisign failed (tools/install-deps installs it)\n");
@@ -303,12 +312,7 @@ int main(int argc, char* argv[]) {
       {
         Rounds figure("signed download at 1 Gbit/s, 256 MiB", "s", "unsigned", Kind::kLower,
                       "< 1.05");
-        figure.InTurns(
-            7, false,
-            [&] {
-              return seconds(ours(link.host(), "big.rar", {"--key", key_line}));
-            },
-            [&] { return seconds(ours(link.host(), "big.rar")); });
+        signed_in_turns(figure, link.host(), false);
       }
       ReportFailure("signed download at 1 Gbit/s", ok);
     }
@@ -320,12 +324,7 @@ int main(int argc, char* argv[]) {
           "signed download on loopback, 256 MiB (no target: the hashing cannot hide behind "
           "the link)",
           "s", "unsigned", Kind::kLower, nullptr);
-      figure.InTurns(
-          7, true,
-          [&] {
-            return seconds(ours(server.host(), "big.rar", {"--key", key_line}));
-          },
-          [&] { return seconds(ours(server.host(), "big.rar")); });
+      signed_in_turns(figure, server.host(), true);
     }
     ReportFailure("signed download on loopback", ok);
   }
