@@ -43,7 +43,7 @@ Status Application::Open() {
   Status status = Session::Open(0, AVENDRO_RECORD_VERSION, &session);
   if (!status.ok()) return status;
   session_ = std::move(session);
-  window_ = std::make_unique<AggSoftware>(session_->platform(), ScaleForScreen());
+  window_ = std::make_unique<AggSoftware>(ScaleForScreen());
   window_->Load(*session_, QString(QLatin1Char(session_->letter())) + QLatin1Char(':'));
   window_->ShowCentred();
   return Status::Ok();

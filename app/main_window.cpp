@@ -101,8 +101,7 @@ constexpr std::array<BoxPlace, kSlotCount> kBoxPlaces = {{
 
 }  // namespace
 
-AggSoftware::AggSoftware(Platform& platform, double scale, QWidget* parent)
-    : QWidget(parent), platform_(platform), scale_(scale) {
+AggSoftware::AggSoftware(double scale, QWidget* parent) : QWidget(parent), scale_(scale) {
   InitArtwork();
   setObjectName(QStringLiteral("agg_software"));
   setWindowTitle(QStringLiteral("Aggiornamento Software"));
@@ -320,7 +319,6 @@ void AggSoftware::SetTabOrder() {
 
 void AggSoftware::Load(Session& session, const QString& drive_text) {
   session_ = &session;
-  ftp_ = &session.ftp();
   log_.CopyTo(&session.log());
   drive1_->addItem(drive_text);
   drive1_->setCurrentIndex(0);
@@ -463,7 +461,8 @@ void AggSoftware::ShowBusy(bool visible) {
 }
 
 void AggSoftware::ShowProgress(const std::string& text) {
-  if (close_requested_ && ftp_ != nullptr && ftp_->cancelled()) return;  // says it is closing
+  if (close_requested_ && session_ != nullptr && session_->ftp().cancelled())
+    return;  // says it is closing
   progress_->setText(QString::fromStdString(text));
   progress_->setVisible(!text.empty());
 }
@@ -501,7 +500,10 @@ void AggSoftware::EndBrokenRun(const std::string& line) {
 }
 
 void AggSoftware::OnBoxClicked(int /*slot*/) {
-  RunHandler([this] { ControlloProgMem(*this, platform_.processes, modu1().nomiProgrammi); });
+  if (session_ == nullptr) return;
+  RunHandler([this] {
+    ControlloProgMem(*this, session_->platform().processes, session_->modu1().nomiProgrammi);
+  });
 }
 
 void AggSoftware::OnCommand1() {
@@ -518,9 +520,9 @@ void AggSoftware::closeEvent(QCloseEvent* event) {
     // take its usual way out, then close.
     close_requested_ = true;
     event->ignore();
-    if (ftp_ != nullptr && !ftp_->cancelled()) {
+    if (session_ != nullptr && !session_->ftp().cancelled()) {
       ShowProgress("CHIUSURA IN CORSO...");
-      ftp_->Cancel();
+      session_->ftp().Cancel();
     }
     return;
   }

@@ -10,17 +10,13 @@
 #include <QWidget>
 #include <array>
 #include <functional>
-#include <memory>
 
 #include "catalogue/catalogue.h"
-#include "platform/platform.h"
 #include "port/window_port.h"
 #include "shell/status_log.h"
 
 namespace avendro {
 
-class Ftp;
-class RemoteUpdate;
 class Session;
 
 // Window positions are given in twips: 15 to a pixel at full size.
@@ -37,7 +33,7 @@ class AggSoftware : public QWidget, public WindowPort {
  public:
   // At `scale` (at most 1) everything is drawn smaller alike: controls,
   // fonts and pictures, for a screen that cannot hold the full size.
-  explicit AggSoftware(Platform& platform, double scale = 1, QWidget* parent = nullptr);
+  explicit AggSoftware(double scale = 1, QWidget* parent = nullptr);
   ~AggSoftware() override;
 
   // The load sequence of `session`, which must outlive the window, through
@@ -95,7 +91,6 @@ class AggSoftware : public QWidget, public WindowPort {
   // Logs `line` and puts the window back as an ended run leaves it.
   void EndBrokenRun(const std::string& line);
 
-  Platform& platform_;
   const double scale_;
   StatusLog log_;
   Session* session_ = nullptr;
@@ -118,7 +113,6 @@ class AggSoftware : public QWidget, public WindowPort {
   QLabel* label4_ = nullptr;
   QLabel* label3_ = nullptr;
   QLabel* progress_ = nullptr;  // a download's progress, under Label4
-  Ftp* ftp_ = nullptr;
 };
 
 }  // namespace avendro

@@ -42,7 +42,7 @@ int main(int argc, char* argv[]) {
   avendro::Platform platform{files, processes, launcher, details};
   avendro::Ftp ftp(files);
   avendro::Session session(platform, ftp, 'd', "bench");
-  avendro::AggSoftware window(platform);
+  avendro::AggSoftware window;
   window.Load(session, QStringLiteral("d:"));
   window.ShowCentred();
   QApplication::processEvents();

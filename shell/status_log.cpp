@@ -121,8 +121,8 @@ std::string StatusLog::Append(const std::string& line) {
   added += Printable(line);
   text_ += added;
   if (copy_ != nullptr) {
-    const size_t line_end = text_.size() == added.size() ? 0 : 2;
-    Status status = copy_->Write(added.substr(line_end));
+    // The log file takes the line without the line end before it.
+    Status status = copy_->Write(added.starts_with("\r\n") ? added.substr(2) : added);
     if (!status.ok()) {
       const std::string notice =
           "\r\n- " + Printable("Impossibile scrivere il registro " + status.message());

@@ -105,7 +105,7 @@ class Operator {
 };
 
 struct Window {
-  Window() : window(platform) { window.Load(session, QStringLiteral("d: [LAVORO]")); }
+  Window() { window.Load(session, QStringLiteral("d: [LAVORO]")); }
   void Press(const char* name) {
     window.findChild<QToolButton*>(QString::fromLatin1(name))->click();
   }

@@ -48,7 +48,7 @@ class WindowTest : public ::testing::Test {
         details_(testing::SystemFileDetails(*files_)) {
     prefix_.Put('d', "programmi/varnok/varnok.exe");
     prefix_.Put('d', "dunmar/rostiva.exe");
-    window_ = std::make_unique<AggSoftware>(platform_);
+    window_ = std::make_unique<AggSoftware>();
     window_->Load(session_, QStringLiteral("d: [LAVORO]"));
     window_->ShowCentred();
   }
@@ -246,7 +246,7 @@ TEST_F(WindowTest, WindowIsCentred) {
 }
 
 TEST_F(WindowTest, SmallerWindowScalesControlsFontsAndPictures) {
-  AggSoftware small(platform_, 0.75);
+  AggSoftware small(0.75);
   EXPECT_EQ(small.size(), QSize(756, 548));
   auto* aggiorna = small.findChild<QToolButton*>(QStringLiteral("Command1"));
   EXPECT_EQ(aggiorna->geometry(), QRect(6, 474, 217, 61));
