@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -144,6 +147,15 @@ Status Win32FileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock)
   }
   if (mutex == nullptr) return Win32Error(std::string(1, letter) + ":", error);
   *lock = std::make_unique<Win32DriveLock>(mutex);
+  return Status::Ok();
+}
+
+Status Win32FileSystem::MachineDataFolder(std::string* folder) {
+  wchar_t* path = nullptr;
+  const HRESULT result = SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path);
+  if (SUCCEEDED(result)) *folder = ToUtf8(path);
+  CoTaskMemFree(path);
+  if (FAILED(result)) return Win32Error("ProgramData", static_cast<DWORD>(result));
   return Status::Ok();
 }
 
