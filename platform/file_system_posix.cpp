@@ -451,7 +451,7 @@ Status PosixFileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock)
 // Wine's own answer for %ProgramData%: the same folder a Windows program of
 // the prefix writes.
 Status PosixFileSystem::MachineDataFolder(std::string* folder) {
-  *folder = "c:\\programdata";
+  *folder = "c:\\ProgramData";
   return Status::Ok();
 }
 

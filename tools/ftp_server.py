@@ -26,7 +26,8 @@ it is terminated. Faults, for the file NAME of any folder:
   --not-ftp          new connections are greeted by an SSH server's line
 A stall or a trickle lasts at most --stall-seconds (default 120), then the
 transfer ends (226) with what has been sent. --log FILE records the
-sessions (logins, REST, SIZE and MDTM, transfers, disconnects) in FILE.
+sessions (logins, REST, SIZE and MDTM, transfers with their bytes, and at
+each disconnect the bytes sent on the control connection) in FILE.
 --rate sends the data of every transfer at most that fast, evenly, as
 over a link of that speed (125000000 for 1 Gbit/s), with or without TLS.
 --upload-folder FOLDER (below the home, made when missing) allows storing
@@ -352,10 +353,19 @@ def make_handler(opts):
                 return None
             return super().ftp_REST(line)
 
+        _control_bytes = 0
+
         def respond(self, resp, logfun=logger.debug):
             if self._announce is not None and resp[:4] in ("150 ", "125 "):
                 resp = "%sOpening BINARY mode data connection (%d bytes)." % (resp[:4], self._announce)
+            self._control_bytes += len(resp) + 2
             super().respond(resp, logfun)
+
+        def on_disconnect(self):
+            # What the client received on the control connection; the data
+            # connections' bytes are in the lines of the transfers.
+            self.log("control bytes sent %d" % self._control_bytes)
+            super().on_disconnect()
 
         def process_command(self, cmd, *args, **kwargs):
             super().process_command(cmd, *args, **kwargs)
