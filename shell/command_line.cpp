@@ -264,9 +264,11 @@ std::string ShopName(const CommandLineRequest& request, char letter) {
          std::string(1, static_cast<char>(std::toupper(letter)));
 }
 
-// Keeps the report beside the log and, when the program was built with a
-// report folder, stores it on the server; a failure costs a line.
+// When the program was built with a report folder: keeps the report beside
+// the log (the next run reads the last success from it) and stores it on
+// the server; a failure costs a line.
 void SendReport(Session& session, CommandLineFace& face, NightReport report) {
+  if (!session.remote().reports()) return;
   const std::string local = OnDrive(session.letter(), kWorkFolder) + "\\avendro-rapporto.txt";
   std::string earlier;
   (void)session.platform().files.ReadSmallFile(local, 64 * 1024, &earlier);  // none: a first run
@@ -275,7 +277,6 @@ void SendReport(Session& session, CommandLineFace& face, NightReport report) {
   const std::string text = session.remote().WithoutPassword(ReportText(report));
   Status status = session.platform().files.WriteFile(local, text);
   if (!status.ok()) face.AggiungiStato("Impossibile scrivere il rapporto " + status.message());
-  if (!session.remote().reports()) return;
   status = session.remote().StoreReport(ReportFileName(report.shop), text);
   if (!status.ok()) {
     face.AggiungiStato("Impossibile inviare il rapporto al fornitore");
