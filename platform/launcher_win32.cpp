@@ -7,6 +7,8 @@
 // clang-format on
 
 #include <cctype>
+#include <cstdint>
+#include <cwchar>
 
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
@@ -33,7 +35,38 @@ std::string CommandInterpreter() {
   return "cmd.exe";
 }
 
+// "Global\Avendro-script-<hash>", the hash (FNV-1a) over the script's
+// path in lower case, as Windows compares paths.
+std::wstring JobName(const std::string& key) {
+  std::wstring wide;
+  if (!ToUtf16(key, &wide).ok()) wide.clear();
+  if (!wide.empty()) CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  uint64_t hash = 14695981039346656037ull;
+  for (wchar_t c : wide) hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
+  wchar_t name[64];
+  swprintf(name, 64, L"Global\\Avendro-script-%016llx", static_cast<unsigned long long>(hash));
+  return name;
+}
+
 }  // namespace
+
+void Win32Launcher::ShareRunning(const std::string& key, uint64_t task) {
+  auto it = processes_.find(task);
+  if (it == processes_.end()) return;
+  HANDLE job = CreateJobObjectW(nullptr, JobName(key).c_str());
+  if (job == nullptr) return;
+  (void)AssignProcessToJobObject(job, it->second);
+  HANDLE held = nullptr;
+  (void)DuplicateHandle(GetCurrentProcess(), job, it->second, &held, JOB_OBJECT_QUERY, FALSE, 0);
+  CloseHandle(job);
+}
+
+bool Win32Launcher::RunningAnywhere(const std::string& key) {
+  HANDLE job = OpenJobObjectW(JOB_OBJECT_QUERY, FALSE, JobName(key).c_str());
+  const DWORD error = job == nullptr ? GetLastError() : ERROR_SUCCESS;
+  if (job != nullptr) CloseHandle(job);
+  return windows::ScriptJobRunning(job != nullptr, error);
+}
 
 Win32Launcher::~Win32Launcher() {
   for (const auto& [task, handle] : processes_) CloseHandle(handle);
