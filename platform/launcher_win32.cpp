@@ -8,7 +8,6 @@
 
 #include <cctype>
 #include <cstdint>
-#include <cwchar>
 
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
@@ -43,8 +42,8 @@ std::wstring JobName(const std::string& key) {
   if (!wide.empty()) CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
   uint64_t hash = 14695981039346656037ull;
   for (wchar_t c : wide) hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
-  wchar_t name[64];
-  swprintf(name, 64, L"Global\\Avendro-script-%016llx", static_cast<unsigned long long>(hash));
+  std::wstring name = L"Global\\Avendro-script-";
+  for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 0xF];
   return name;
 }
 
