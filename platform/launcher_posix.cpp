@@ -146,16 +146,19 @@ void PosixLauncher::ShareRunning(const std::string& key, uint64_t task) {
 bool PosixLauncher::RunningAnywhere(const std::string& key) {
   const int folder = RecordFolder();
   if (folder < 0) return false;
-  const int fd = openat(folder, RecordName(key).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  close(folder);
-  if (fd < 0) return false;
+  const std::string name = RecordName(key);
+  const int fd = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   char buffer[64] = {};
-  const ssize_t n = read(fd, buffer, sizeof buffer - 1);
-  close(fd);
+  const ssize_t n = fd >= 0 ? read(fd, buffer, sizeof buffer - 1) : -1;
+  if (fd >= 0) close(fd);
   long long pid = 0;
   char started[32] = {};
-  if (n <= 0 || std::sscanf(buffer, "%lld %31s", &pid, started) != 2 || pid <= 0) return false;
-  return StartTime(static_cast<pid_t>(pid)) == started;
+  const bool running = n > 0 && std::sscanf(buffer, "%lld %31s", &pid, started) == 2 && pid > 0 &&
+                       StartTime(static_cast<pid_t>(pid)) == started;
+  // The record of a script that has ended goes: the folder keeps none.
+  if (fd >= 0 && !running) unlinkat(folder, name.c_str(), 0);
+  close(folder);
+  return running;
 }
 
 }  // namespace avendro
