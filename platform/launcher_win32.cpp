@@ -54,17 +54,24 @@ void Win32Launcher::ShareRunning(const std::string& key, uint64_t task) {
   if (it == processes_.end()) return;
   HANDLE job = CreateJobObjectW(nullptr, JobName(key).c_str());
   if (job == nullptr) return;
-  (void)AssignProcessToJobObject(job, it->second);
-  HANDLE held = nullptr;
-  (void)DuplicateHandle(GetCurrentProcess(), job, it->second, &held, JOB_OBJECT_QUERY, FALSE, 0);
+  // Outside the job, its count of processes would not be the script's.
+  if (AssignProcessToJobObject(job, it->second)) {
+    HANDLE held = nullptr;
+    (void)DuplicateHandle(GetCurrentProcess(), job, it->second, &held, JOB_OBJECT_QUERY, FALSE, 0);
+  }
   CloseHandle(job);
 }
 
 bool Win32Launcher::RunningAnywhere(const std::string& key) {
   HANDLE job = OpenJobObjectW(JOB_OBJECT_QUERY, FALSE, JobName(key).c_str());
-  const DWORD error = job == nullptr ? GetLastError() : ERROR_SUCCESS;
-  if (job != nullptr) CloseHandle(job);
-  return windows::ScriptJobRunning(job != nullptr, error);
+  if (job == nullptr) return windows::ScriptJobRunning(false, GetLastError());
+  // A handle to a process that has ended may keep the name a while; the
+  // job's count of running processes says whether the script still runs.
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+  const bool counted = QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info,
+                                                 sizeof info, nullptr) != FALSE;
+  CloseHandle(job);
+  return !counted || info.ActiveProcesses > 0;
 }
 
 Win32Launcher::~Win32Launcher() {
