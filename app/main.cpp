@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,12 @@ int main(int argc, char* argv[]) {
   // from a scheduled task with nobody logged on, or with no display. No Qt
   // object is made on that way.
   if (argc > 1) {
+#ifdef LC_MESSAGES
+    // The system's reasons in the user's language, as QApplication sets
+    // them for the window; numbers keep the C locale's form.
+    std::setlocale(LC_CTYPE, "");
+    std::setlocale(LC_MESSAGES, "");
+#endif
     return avendro::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc),
                                    AVENDRO_RECORD_VERSION);
   }

@@ -1,7 +1,10 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/console.h"
 #include "platform/utf16_win32.h"
+#include "platform/windows_rules.h"
 
 namespace avendro {
 namespace {
@@ -22,6 +25,20 @@ HANDLE Output() {
   return output;
 }
 
+// The code page of a pipe's or a file's reader: cmd and PowerShell decode
+// a program's output in their console's output code page.
+UINT ReaderCodePage() {
+  static const UINT code_page = [] {
+    UINT console = GetConsoleOutputCP();  // 0 without a console
+    if (console == 0 && AttachConsole(ATTACH_PARENT_PROCESS)) {
+      console = GetConsoleOutputCP();
+      FreeConsole();  // only asked: Ctrl+C in that console must not end the run
+    }
+    return static_cast<UINT>(windows::ReaderCodePage(console, GetOEMCP()));
+  }();
+  return code_page;
+}
+
 }  // namespace
 
 void WriteConsoleLine(const std::string& line) {
@@ -37,12 +54,20 @@ void WriteConsoleLine(const std::string& line) {
     WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return;
   }
-  std::string bytes;
-  for (char c : line) {
-    if (c == '\n') bytes += '\r';  // the usage has several lines
-    bytes += c;
+  std::wstring wide;
+  if (!ToUtf16(line, &wide).ok()) wide = L"?";
+  std::wstring text;
+  for (wchar_t c : wide) {
+    if (c == L'\n') text += L'\r';  // the usage has several lines
+    text += c;
   }
-  bytes += "\r\n";
+  text += L"\r\n";
+  const UINT code_page = ReaderCodePage();
+  const int size = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(std::max(size, 0)), '\0');
+  WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                      nullptr, nullptr);
   DWORD written = 0;
   WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }

@@ -333,13 +333,18 @@ Status PosixFileSystem::OpenPartial(const std::string& path, const std::string& 
   s = LocateNoLink(drives_, path, &partial);
   if (!s.ok()) return Status::Error(target + ": " + s.message());
   // The name is known in advance: anyone who can write the folder can
-  // plant a hard link to another file there, or a FIFO. Those are removed,
-  // never written; O_NONBLOCK keeps a FIFO from blocking the open.
+  // plant a hard link to another file there, a link or a FIFO. Those are
+  // removed, never written; O_NONBLOCK keeps a FIFO from blocking the open.
+  // A file of ours that cannot be opened (read-only, too many open files)
+  // is kept: it may be a log's whole history.
   const int folder = partial.folder.get();
   const char* name = partial.name.c_str();
   Fd fd(openat(folder, name, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   struct stat st {};
   if (fd.get() < 0 && errno != ENOENT) {
+    const int err = errno;
+    if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return ErrnoError(target, errno);
+    if (S_ISREG(st.st_mode) && st.st_nlink == 1) return ErrnoError(target, err);
     if (unlinkat(folder, name, 0) != 0) return ErrnoError(target, errno);
   } else if (fd.get() >= 0) {
     if (fstat(fd.get(), &st) != 0) return ErrnoError(target, errno);

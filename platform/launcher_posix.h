@@ -22,6 +22,11 @@ class PosixLauncher : public Launcher {
   Status Start(const std::string& path, WindowStyle style, uint64_t* task) override;
   bool Running(uint64_t task) override;
   std::optional<uint32_t> ExitCode(uint64_t task) override;
+  // A file per script in $XDG_RUNTIME_DIR/avendro (else /tmp/avendro-<uid>)
+  // names the wine process and its start time; the script runs while that
+  // very process does.
+  void ShareRunning(const std::string& key, uint64_t task) override;
+  bool RunningAnywhere(const std::string& key) override;
 
  private:
   // The children started and not yet reaped; shared with their waiters,

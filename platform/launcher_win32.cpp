@@ -7,6 +7,7 @@
 // clang-format on
 
 #include <cctype>
+#include <cstdint>
 
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
@@ -33,7 +34,45 @@ std::string CommandInterpreter() {
   return "cmd.exe";
 }
 
+// "Global\Avendro-script-<hash>", the hash (FNV-1a) over the script's
+// path in lower case, as Windows compares paths.
+std::wstring JobName(const std::string& key) {
+  std::wstring wide;
+  if (!ToUtf16(key, &wide).ok()) wide.clear();
+  if (!wide.empty()) CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  uint64_t hash = 14695981039346656037ull;
+  for (wchar_t c : wide) hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
+  std::wstring name = L"Global\\Avendro-script-";
+  for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 0xF];
+  return name;
+}
+
 }  // namespace
+
+void Win32Launcher::ShareRunning(const std::string& key, uint64_t task) {
+  auto it = processes_.find(task);
+  if (it == processes_.end()) return;
+  HANDLE job = CreateJobObjectW(nullptr, JobName(key).c_str());
+  if (job == nullptr) return;
+  // Outside the job, its count of processes would not be the script's.
+  if (AssignProcessToJobObject(job, it->second)) {
+    HANDLE held = nullptr;
+    (void)DuplicateHandle(GetCurrentProcess(), job, it->second, &held, JOB_OBJECT_QUERY, FALSE, 0);
+  }
+  CloseHandle(job);
+}
+
+bool Win32Launcher::RunningAnywhere(const std::string& key) {
+  HANDLE job = OpenJobObjectW(JOB_OBJECT_QUERY, FALSE, JobName(key).c_str());
+  if (job == nullptr) return windows::ScriptJobRunning(false, GetLastError());
+  // A handle to a process that has ended may keep the name a while; the
+  // job's count of running processes says whether the script still runs.
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+  const bool counted = QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info,
+                                                 sizeof info, nullptr) != FALSE;
+  CloseHandle(job);
+  return !counted || info.ActiveProcesses > 0;
+}
 
 Win32Launcher::~Win32Launcher() {
   for (const auto& [task, handle] : processes_) CloseHandle(handle);

@@ -23,6 +23,12 @@ class Win32Launcher : public Launcher {
   Status Start(const std::string& path, WindowStyle style, uint64_t* task) override;
   bool Running(uint64_t task) override;
   std::optional<uint32_t> ExitCode(uint64_t task) override;
+  // A job object named after the script's path in the Global namespace,
+  // seen from every session (a night's task runs as SYSTEM); the script's
+  // own process holds a handle to it, so the name lasts as long as the
+  // script does.
+  void ShareRunning(const std::string& key, uint64_t task) override;
+  bool RunningAnywhere(const std::string& key) override;
 
  private:
   std::map<uint64_t, void*> processes_;  // task -> process handle

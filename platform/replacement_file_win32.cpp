@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <winternl.h>
 // clang-format on
 
 #include <algorithm>
@@ -38,6 +39,40 @@ std::string OwnerSid(HANDLE handle) {
   return sid;
 }
 
+static_assert(windows::kFileListDirectory == FILE_LIST_DIRECTORY);
+static_assert(windows::kFileReadAttributes == FILE_READ_ATTRIBUTES);
+static_assert(windows::kReadControl == READ_CONTROL);
+static_assert(windows::kSynchronize == SYNCHRONIZE);
+
+// Opens the entry `wide` itself, a link not followed, with
+// windows::kLinkQueryAccess alone: through NtOpenFile, since CreateFileW
+// adds SYNCHRONIZE, which the system's junctions deny. Null when it cannot.
+HANDLE OpenLinkItself(const std::wstring& wide) {
+  // The full path, with trailing dots and blanks dropped as Windows does.
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD size =
+      GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (size >= full.size()) {
+    full.resize(size);
+    size = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  if (size == 0 || size >= full.size()) return nullptr;
+  full.resize(size);
+  std::wstring nt_path = L"\\??\\" + full;
+  UNICODE_STRING name;
+  name.Buffer = nt_path.data();
+  name.Length = static_cast<USHORT>(nt_path.size() * sizeof(wchar_t));
+  name.MaximumLength = name.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  IO_STATUS_BLOCK io{};
+  HANDLE handle = nullptr;
+  const NTSTATUS status = NtOpenFile(&handle, windows::kLinkQueryAccess, &attributes, &io,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT);
+  return NT_SUCCESS(status) ? handle : nullptr;
+}
+
 // Refuses `path` when it is a link that anyone could have planted (see
 // JudgeReparsePoint); its tag and owner are read from the link itself, not
 // from what it leads to. `attributes` are those of the path.
@@ -45,13 +80,8 @@ Status RefuseUntrustedLink(const std::string& path, const std::wstring& wide, DW
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return Status::Ok();
   }
-  // Attribute and owner reads only: the system's own junctions deny every
-  // user the listing of their contents.
-  HANDLE link =
-      CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (link == INVALID_HANDLE_VALUE) return LinkRefused(path);
+  HANDLE link = OpenLinkItself(wide);
+  if (link == nullptr) return LinkRefused(path);
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (!GetFileInformationByHandleEx(link, FileAttributeTagInfo, &tag, sizeof tag))
     tag.ReparseTag = 0;

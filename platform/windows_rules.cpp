@@ -18,6 +18,21 @@ ReparseVerdict JudgeReparsePoint(uint32_t tag, std::string_view owner_sid) {
   return ReparseVerdict::kRefuse;
 }
 
+bool AccessGranted(uint32_t desired, std::span<const AccessEntry> entries) {
+  uint32_t left = desired;
+  for (size_t i = 0; i < entries.size() && left != 0; ++i) {
+    if (entries[i].deny && (entries[i].mask & left) != 0) return false;
+    if (!entries[i].deny) left &= ~entries[i].mask;
+  }
+  return left == 0;
+}
+
+bool ScriptJobRunning(bool opened, uint32_t error) { return opened || error == kErrorAccessDenied; }
+
+uint32_t ReaderCodePage(uint32_t console_output_code_page, uint32_t oem_code_page) {
+  return console_output_code_page != 0 ? console_output_code_page : oem_code_page;
+}
+
 bool IsTransientReplaceError(uint32_t error) {
   return error == kErrorSharingViolation || error == kErrorAccessDenied;
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,42 @@ enum class ReparseVerdict {
 // could not be read). A tag that is unknown counts as a link: a mistake
 // then refuses a file, never follows a planted link.
 ReparseVerdict JudgeReparsePoint(uint32_t tag, std::string_view owner_sid);
+
+// The code page in which lines written to a pipe or a file reach their
+// reader: the output code page of the console of the program that started
+// Avendro (cmd, PowerShell), or the OEM code page when it has none (850 on
+// an Italian Windows). A console itself is written in UTF-16.
+uint32_t ReaderCodePage(uint32_t console_output_code_page, uint32_t oem_code_page);
+
+// Access rights (winnt.h), as icacls abbreviates them.
+constexpr uint32_t kFileListDirectory = 0x00000001;   // RD
+constexpr uint32_t kFileReadAttributes = 0x00000080;  // RA
+constexpr uint32_t kReadControl = 0x00020000;         // RC
+constexpr uint32_t kSynchronize = 0x00100000;         // S
+
+// What the tag and the owner of a link are read with. The system's
+// junctions deny everyone the listing and SYNCHRONIZE ("Everyone:(DENY)
+// (S,RD)"), and CreateFileW adds SYNCHRONIZE to every open, so the link is
+// opened below CreateFileW with these rights alone.
+constexpr uint32_t kLinkQueryAccess = kReadControl | kFileReadAttributes;
+
+// One entry of an access list that applies to the caller.
+struct AccessEntry {
+  bool deny;
+  uint32_t mask;
+};
+
+// Whether an open asking `desired` passes `entries`, the entries of an
+// object's access list that apply to the caller, in their order, as
+// Windows checks them: an entry that denies a right not yet allowed
+// refuses the open.
+bool AccessGranted(uint32_t desired, std::span<const AccessEntry> entries);
+
+// Whether a script is still running, from the open of the job object
+// named after its path: the name lasts as long as the script's process. An
+// open refused with ERROR_ACCESS_DENIED is a job that exists, made by a
+// night's task running as SYSTEM.
+bool ScriptJobRunning(bool opened, uint32_t error);
 
 // Whether a move over a file that failed with `error` may succeed when
 // tried again shortly: a scanner or indexer that opens every new file can

@@ -26,7 +26,8 @@ Status RunLog::Open(const std::string& face, const std::string& version) {
   if (!status.ok()) return Close(status);
   size_ = file_->kept();
   std::vector<std::string> kept = std::move(kept_);
-  status = Append(LocalTimeText(clock_()) + " ===== Avendro " + version + ", " + face + " =====");
+  header_ = "===== Avendro " + version + ", " + face + " =====";
+  status = Append(LocalTimeText(clock_()) + " " + header_);
   for (size_t i = 0; status.ok() && i < kept.size(); ++i) status = Append(kept[i]);
   return status;
 }
@@ -48,6 +49,11 @@ Status RunLog::Append(const std::string& text) {
     if (status.ok()) status = files_.OpenSharedLog(path_, path_ + ".1", &file_);
     if (!status.ok()) return Close(status);
     size_ = file_->kept();
+    // The new file says which run its first lines belong to.
+    const std::string header = LocalTimeText(clock_()) + " " + header_ + "\r\n";
+    status = file_->Append(header.data(), header.size());
+    if (!status.ok()) return Close(status);
+    size_ += header.size();
   }
   Status status = file_->Append(bytes.data(), bytes.size());
   if (!status.ok()) return Close(status);
@@ -63,6 +69,8 @@ Status RunLog::Close(const Status& failure) {
   std::string reason = failure.message();
   const std::string aside = path_ + ".1: ";
   if (reason.compare(0, aside.size(), aside) == 0) reason.erase(0, aside.size());
+  if (reason.starts_with(path_ + ":") || reason.starts_with(path_ + " "))
+    return Status::Error(reason);
   return Status::Error(path_ + ": " + reason);
 }
 

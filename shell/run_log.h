@@ -17,7 +17,7 @@ namespace avendro {
 // each line of its status log with the time it was written, so that what
 // happened at night is still there in the morning. At kRunLogLimit bytes
 // the file becomes "avendro.log.1" (the one before is dropped) and a new
-// one begins. Written through the file system's careful layer: never
+// one begins with the run's header again. Written through the file system's careful layer: never
 // through a link, and a file planted under its name is replaced.
 class RunLog {
  public:
@@ -50,6 +50,7 @@ class RunLog {
   FileSystem& files_;
   std::string path_;
   Clock clock_;
+  std::string header_;  // "===== Avendro <version>, <face> =====", again atop each new file
   std::unique_ptr<PartialFile> file_;
   uint64_t size_ = 0;
   bool opened_ = false;  // Open has run, whatever it achieved

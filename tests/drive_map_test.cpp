@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -150,6 +152,26 @@ TEST(WindowsPath, NothingIsWrittenThroughALink) {
   fs::create_directories(t.Drive('d') / "drubel" / "sub");
   EXPECT_FALSE(files.WriteFile("d:\\drubel\\sub", "x").ok());
   EXPECT_TRUE(fs::is_directory(t.Drive('d') / "drubel" / "sub"));
+}
+
+// A file of ours that cannot be opened for writing (here one that runs; a
+// read-only one as a user) is kept whole, with the reason: it may be a
+// log's whole history.
+TEST(WindowsPath, AFileThatCannotBeOpenedIsKept) {
+  TempPrefix t;
+  const fs::path log = t.Drive('d') / "drubel" / "avendro.log";
+  fs::create_directories(log.parent_path());
+  fs::copy_file("/bin/sleep", log);
+  const pid_t pid = fork();
+  if (pid == 0) execl(log.c_str(), "sleep", "30", nullptr), _exit(127);
+  while (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe") != log) usleep(1000);
+  std::unique_ptr<PartialFile> partial;
+  PosixFileSystem files(t.Drives());
+  Status s = files.OpenPartial("d:\\drubel\\avendro.log", "d:\\drubel\\avendro.log.1", &partial);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  EXPECT_EQ(s.message(), "d:\\drubel\\avendro.log.1: Text file busy");
+  EXPECT_EQ(fs::file_size(log), fs::file_size("/bin/sleep"));
 }
 
 TEST(WindowsPath, UnmappedDriveIsNotReady) {

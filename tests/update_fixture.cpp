@@ -27,6 +27,7 @@ std::vector<std::string> TestFtpServer::Options(const Faults& faults, const std:
     args.insert(args.end(), {"--announce-short", name});
   if (faults.no_rest) args.push_back("--no-rest");
   if (faults.not_ftp) args.push_back("--not-ftp");
+  if (faults.echo_password) args.push_back("--echo-password");
   if (faults.stall_greeting) args.push_back("--stall-greeting");
   if (faults.tls || faults.tls_wrong_name) {
     args.insert(args.end(), {"--tls", "--tls-dir", home + ".tls"});

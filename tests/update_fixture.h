@@ -32,6 +32,7 @@ struct ServerFaults {
   std::vector<std::string> announce_short;  // no SIZE, "(<size> bytes)" in 150, a third sent
   bool no_rest = false;                     // REST answers 502
   bool not_ftp = false;                     // greets as an SSH server does
+  bool echo_password = false;               // a refused login repeats the password
   bool stall_greeting = false;              // no greeting at all
   bool tls = false;                         // AUTH TLS and PROT P required, with a
                                             // certificate for 127.0.0.1 and

@@ -414,6 +414,27 @@ TEST(Aggiorna, ScriptStillRunningAfterTheLimitEndsTheRun) {
                                                         "END d:\\drubel\\aggiorna.bat"}));
 }
 
+// The next Avendro on the drive, which knows nothing of the first one's
+// runs, waits too for a script that the first one left running.
+TEST(Aggiorna, AScriptLeftRunningIsWaitedForByTheNextAvendro) {
+  Update u;
+  FakeStarter starter(u.prefix);
+  starter.Hold(1.5);
+  for (const char* name : {"Drubel2.rar", "fr.rar"}) u.server.Put(name, name);
+  u.window.boxes[1] = 1;
+  u.remote.Aggiorna();
+  std::unique_ptr<Launcher> launcher = testing::SystemLauncher();
+  Platform platform{*u.files, u.processes, *launcher, u.details};
+  RemoteUpdate next(u.window, platform, u.ftp, u.modu1, u.server.settings());
+  u.window.boxes = {};
+  u.window.boxes[2] = 1;
+  u.window.answers = {true};
+  next.Aggiorna();
+  const std::string bat = "d:\\drubel\\aggiorna.bat";
+  EXPECT_EQ(starter.Lines(2), (std::vector<std::string>{"start /wait /max " + bat, "END " + bat,
+                                                        "start /wait /max " + bat, "END " + bat}));
+}
+
 // Closing the window ends the wait for an earlier script at once, and the
 // next script is never started.
 TEST(Aggiorna, ClosingTheWindowEndsTheWaitForAScript) {

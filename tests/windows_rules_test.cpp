@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace avendro::windows {
 namespace {
 
@@ -22,6 +24,21 @@ TEST(WindowsRules, OnlyLinksOfTheSystemOrAnAdministratorAreFollowed) {
        {kReparseTagCloud, kReparseTagDedup, kReparseTagWof, kReparseTagAppExecLink}) {
     EXPECT_EQ(JudgeReparsePoint(file, user), ReparseVerdict::kOrdinary) << file;
   }
+}
+
+// C:\Programmi's access list on an Italian Windows: "Everyone:(DENY)(S,RD)
+// Everyone:(RX) SYSTEM:(F) Administrators:(F)". Its owner and tag can be
+// read only without SYNCHRONIZE, which CreateFileW always asks.
+TEST(WindowsRules, TheSystemsJunctionsAreReadWithoutSynchronize) {
+  const AccessEntry deny{true, kSynchronize | kFileListDirectory}, everyone{false, 0x001200A9};
+  const AccessEntry full{false, 0x001F01FF};
+  for (const std::vector<AccessEntry>& caller :
+       {std::vector{deny, everyone}, std::vector{deny, everyone, full, full}}) {
+    EXPECT_TRUE(AccessGranted(kLinkQueryAccess, caller));
+    EXPECT_FALSE(AccessGranted(kLinkQueryAccess | kSynchronize, caller));
+    EXPECT_FALSE(AccessGranted(kFileListDirectory | kFileReadAttributes, caller));
+  }
+  EXPECT_FALSE(AccessGranted(kLinkQueryAccess, std::vector{AccessEntry{false, kReadControl}}));
 }
 
 TEST(WindowsRules, OnlyAHeldFileIsTriedAgainForAboutTwoSeconds) {
@@ -48,6 +65,9 @@ TEST(WindowsRules, AStandardUserRefusedAccessIsToldToStartAsAdministrator) {
   EXPECT_TRUE(MutexTakenByAnother(false, 5));
   EXPECT_FALSE(MutexTakenByAnother(true, 0));
   EXPECT_FALSE(MutexTakenByAnother(false, 1450));  // ERROR_NO_SYSTEM_RESOURCES
+  // The job of a night's script, made by SYSTEM, exists for a standard user too.
+  EXPECT_TRUE(ScriptJobRunning(false, 5));
+  EXPECT_FALSE(ScriptJobRunning(false, 2));  // ERROR_FILE_NOT_FOUND
 }
 
 TEST(WindowsRules, ShellItemsAndExitCodes) {

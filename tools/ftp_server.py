@@ -5,7 +5,7 @@
         [--port N] [--log FILE] [--tls [--tls-wrong-name] [--tls-dir DIR]]
         [--refuse NAME] [--break NAME] [--stall NAME] [--short NAME]
         [--long NAME] [--no-size NAME] [--trickle NAME] [--stall-greeting]
-        [--announce-short NAME] [--no-rest] [--not-ftp]
+        [--announce-short NAME] [--no-rest] [--not-ftp] [--echo-password]
         [--rate BYTES_PER_SECOND] [--upload-folder FOLDER]
 
 Prints the port on stdout once it accepts connections, then serves until
@@ -24,6 +24,7 @@ it is terminated. Faults, for the file NAME of any folder:
                      "(<size> bytes)" but the transfer ends (226) at a third
   --no-rest          REST answers 502, as on a server that cannot resume
   --not-ftp          new connections are greeted by an SSH server's line
+  --echo-password    a refused login's 530 reply repeats the password given
 A stall or a trickle lasts at most --stall-seconds (default 120), then the
 transfer ends (226) with what has been sent. --log FILE records the
 sessions (logins, REST, SIZE and MDTM, transfers with their bytes, and at
@@ -338,6 +339,7 @@ def make_handler(opts):
         auth_failed_timeout = 0.5
         _fault = None
         _announce = None
+        _password_given = ""
 
         def handle(self):
             if opts.stall_greeting:
@@ -355,7 +357,13 @@ def make_handler(opts):
 
         _control_bytes = 0
 
+        def ftp_PASS(self, line):
+            self._password_given = line
+            return super().ftp_PASS(line)
+
         def respond(self, resp, logfun=logger.debug):
+            if opts.echo_password and resp.startswith("530 "):
+                resp = "530 Password errata: %s" % self._password_given
             if self._announce is not None and resp[:4] in ("150 ", "125 "):
                 resp = "%sOpening BINARY mode data connection (%d bytes)." % (resp[:4], self._announce)
             self._control_bytes += len(resp) + 2
@@ -463,6 +471,7 @@ def main():
     parser.add_argument("--announce-short", action="append", default=[])
     parser.add_argument("--no-rest", action="store_true")
     parser.add_argument("--not-ftp", action="store_true")
+    parser.add_argument("--echo-password", action="store_true")
     parser.add_argument("--stall-seconds", type=float, default=120.0)
     parser.add_argument("--tls", action="store_true")
     parser.add_argument("--tls-wrong-name", action="store_true")

@@ -405,11 +405,20 @@ std::string FtpTransport::Reason(int code, const char* detail) const {
   return Masked(reason);
 }
 
-// A server may repeat what it was sent, and libcurl may show a URL: the
-// password can stand after "PASS " and between "user:" and "@". Only there
-// is it hidden, so that a short password does not blank out other words.
+// A server may repeat what it was sent, anywhere in a reply ("530 bad
+// password …"), and libcurl may show a URL. A password of kMaskEverywhere
+// characters or more is hidden wherever it stands; a shorter one only after
+// "PASS " and between "user:" and "@", so that it does not blank out
+// ordinary words.
 std::string FtpTransport::Masked(std::string text) const {
+  constexpr size_t kMaskEverywhere = 4;
   if (password_.empty()) return text;
+  if (password_.size() >= kMaskEverywhere) {
+    for (size_t at = text.find(password_); at != std::string::npos;
+         at = text.find(password_, at + 3))
+      text.replace(at, password_.size(), "***");
+    return text;
+  }
   auto hide = [&](const std::string& before, const std::string& after) {
     for (size_t at = 0; at + before.size() + password_.size() + after.size() <= text.size();) {
       bool found = true;

@@ -1,5 +1,6 @@
 #include "update/remote_update.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -242,6 +243,11 @@ int RemoteUpdate::WaitForScripts(std::chrono::milliseconds limit) {
     }
     return false;
   };
+  const auto waited = std::count_if(unreported_.begin(), unreported_.end(), [this](const auto& s) {
+    return platform_.launcher.Running(s.task);
+  });
+  if (waited > 0)
+    window_.AggiungiStato("Attesa della fine di " + std::to_string(waited) + " script…");
   while (running() && std::chrono::steady_clock::now() < deadline) {
     window_.KeepAlive();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -255,6 +261,10 @@ int RemoteUpdate::WaitForScripts(std::chrono::milliseconds limit) {
     ++failed;
     failed_scripts_.push_back(script.slot);
   }
+  if (waited > 0) {
+    window_.AggiungiStato(std::to_string(unreported_.size()) +
+                          " script ancora in esecuzione alla fine dell'attesa");
+  }
   unreported_.clear();
   return failed;
 }
@@ -266,10 +276,15 @@ bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& byte
   std::string key;
   if (!platform_.files.NativePath(path, &key).ok()) key = path;
   auto earlier = scripts_.find(key);
-  if (earlier != scripts_.end()) {
+  // Started here, or by an Avendro that has ended since (a night's run).
+  auto running = [&] {
+    return (earlier != scripts_.end() && platform_.launcher.Running(earlier->second)) ||
+           platform_.launcher.RunningAnywhere(key);
+  };
+  if (earlier != scripts_.end() || running()) {
     const auto deadline = std::chrono::steady_clock::now() + script_wait_limit_;
     bool told = false;
-    while (platform_.launcher.Running(earlier->second)) {
+    while (running()) {
       if (!told) {
         // Once, so that a window standing still has its reason in the log.
         window_.AggiungiStato("Attesa della fine dello script " + path + " avviato prima");
@@ -290,7 +305,7 @@ bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& byte
       window_.KeepAlive();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    scripts_.erase(earlier);
+    if (earlier != scripts_.end()) scripts_.erase(earlier);
     // The earlier run's result before the file that held it is rewritten.
     (void)ReportEndedScripts();  // counted in failed_scripts_
   }
@@ -307,6 +322,7 @@ bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& byte
     return false;
   }
   scripts_[key] = task;
+  platform_.launcher.ShareRunning(key, task);
   unreported_.push_back({task, path, slot, std::move(installs)});
   return true;
 }
