@@ -7,7 +7,10 @@
 // clang-format on
 
 #include <cctype>
+#include <vector>
 
+#include "platform/security_win32.h"
+#include "platform/token_win32.h"
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
 #include "platform/windows_rules.h"
@@ -23,17 +26,61 @@ bool IsBatchScript(const std::string& path) {
   return extension == "bat" || extension == "cmd";
 }
 
-// The command interpreter: %ComSpec%, else cmd.exe of the system folder.
+std::string& Interpreter() {
+  static std::string interpreter;
+  return interpreter;
+}
+
+// The command interpreter: cmd.exe of the system folder. %ComSpec% is the
+// user's to set, and an elevated Avendro would run what it names.
 std::string CommandInterpreter() {
+  if (!Interpreter().empty()) return Interpreter();
   wchar_t buf[MAX_PATH];
-  DWORD n = GetEnvironmentVariableW(L"ComSpec", buf, MAX_PATH);
-  if (n > 0 && n < MAX_PATH) return ToUtf8(std::wstring_view(buf, n));
-  n = GetSystemDirectoryW(buf, MAX_PATH);
+  const UINT n = GetSystemDirectoryW(buf, MAX_PATH);
   if (n > 0 && n < MAX_PATH) return ToUtf8(std::wstring_view(buf, n)) + "\\cmd.exe";
   return "cmd.exe";
 }
 
+// The folder that holds `path` ("d:\\" for "d:\\x.bat"), or "" for a bare name.
+std::string OwnFolder(const std::string& path) {
+  const size_t cut = path.find_last_of("\\/");
+  if (cut == std::string::npos) return "";
+  return path.substr(0, cut == 2 && path[1] == ':' ? 3 : cut);
+}
+
+// With administrator rights, what a standard user could have put in place
+// must not run: the program or script, its folder, and for a script the
+// work folder whose rar it calls. Each line says why and what to do.
+Status RefusePlantable(const std::string& path) {
+  std::vector<std::string> places = {path, OwnFolder(path)};
+  if (IsBatchScript(path) && path.size() > 2 && path[1] == ':') {
+    places.push_back(path.substr(0, 2) + "\\drubel");
+  }
+  for (const std::string& place : places) {
+    if (place.empty()) continue;
+    bool writable = true;
+    Status status = StandardUsersCanWritePath(place, &writable);
+    if (!status.ok()) {
+      std::wstring wide;
+      const DWORD attributes =
+          ToUtf16(place, &wide).ok() ? GetFileAttributesW(wide.c_str()) : INVALID_FILE_ATTRIBUTES;
+      if (attributes == INVALID_FILE_ATTRIBUTES) continue;  // not there: nothing planted
+      return Status::Error(path + ": non avviato da Avendro con i diritti di amministratore (" +
+                           status.message() + ")");
+    }
+    if (writable) {
+      return Status::Error(path + ": non avviato: Avendro ha i diritti di amministratore e " +
+                           place +
+                           " può essere modificato dagli utenti; avviare Avendro senza diritti di "
+                           "amministratore");
+    }
+  }
+  return Status::Ok();
+}
+
 }  // namespace
+
+void Win32Launcher::UseInterpreter(const std::string& path) { Interpreter() = path; }
 
 Win32Launcher::~Win32Launcher() {
   for (const auto& [task, handle] : processes_) CloseHandle(handle);
@@ -49,10 +96,15 @@ Status Win32Launcher::Start(const std::string& path, WindowStyle style, uint64_t
   }
   // The path is converted first: when it is not UTF-8, the error names it
   // rather than the command line.
-  std::wstring wide_program, wide_parameters;
+  if (RunningElevated()) {
+    Status refused = RefusePlantable(path);
+    if (!refused.ok()) return refused;
+  }
+  std::wstring wide_program, wide_parameters, wide_folder;
   Status status = ToUtf16(path, &wide_program);
   if (status.ok()) status = ToUtf16(program, &wide_program);
   if (status.ok()) status = ToUtf16(parameters, &wide_parameters);
+  if (status.ok()) status = ToUtf16(OwnFolder(path), &wide_folder);
   if (!status.ok()) return status;
 
   SHELLEXECUTEINFOW info;
@@ -63,6 +115,10 @@ Status Win32Launcher::Start(const std::string& path, WindowStyle style, uint64_t
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
   info.lpFile = wide_program.c_str();
   info.lpParameters = wide_parameters.empty() ? nullptr : wide_parameters.c_str();
+  // Whatever folder Avendro was started from (the Task Scheduler's
+  // System32, a vendor's profile): a script's "cd d:\drubel" changes the
+  // folder of d: but not the current drive.
+  info.lpDirectory = wide_folder.empty() ? nullptr : wide_folder.c_str();
   info.nShow = style == WindowStyle::kMaximizedFocus ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED;
   // The shell may hand the start to extensions that need COM.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

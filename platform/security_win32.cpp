@@ -1,0 +1,104 @@
+#include "platform/security_win32.h"
+
+// clang-format off
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#include <wtsapi32.h>
+// clang-format on
+
+#include <vector>
+
+#include "platform/utf16_win32.h"
+#include "platform/win32_error.h"
+#include "platform/windows_rules.h"
+
+namespace avendro {
+namespace {
+
+std::string SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) return "";
+  std::string result = ToUtf8(text);
+  LocalFree(text);
+  return result;
+}
+
+// The account whose every logon is an administrator, when this program runs
+// as one: Windows' built-in Administrator, which UAC does not filter, or
+// the one user of a Wine prefix, who owns every file and is always the
+// administrator. Empty for anyone else.
+std::string AlwaysAdministrator() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
+  alignas(TOKEN_USER) unsigned char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeFull;
+  DWORD size = 0;
+  const bool read = GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+                    GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size);
+  CloseHandle(token);
+  if (!read) return "";
+  const std::string sid = SidText(reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+  const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  const bool builtin = type == TokenElevationTypeDefault && sid.size() > 4 &&
+                       sid.compare(sid.size() - 4, 4, "-500") == 0;
+  return wine || builtin ? sid : "";
+}
+
+}  // namespace
+
+Status StandardUsersCanWritePath(const std::string& path, bool* writable) {
+  std::wstring wide;
+  Status status = ToUtf16(path, &wide);
+  if (!status.ok()) return status;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error = GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT,
+                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                            &owner, nullptr, &dacl, nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) return Win32Error(path, error);
+  std::vector<windows::AccessEntry> entries;
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+    // The allowed and denied entries share their layout; any other kind
+    // (object, callback, audit) counts as allowing, which errs on the side
+    // of refusing.
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    const bool plain =
+        header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE;
+    entries.push_back({header->AceType != ACCESS_DENIED_ACE_TYPE, header->AceFlags,
+                       plain ? ace->Mask : GENERIC_ALL,
+                       plain ? SidText(&ace->SidStart) : std::string()});
+  }
+  *writable = windows::StandardUsersCanWrite(SidText(owner), dacl != nullptr, entries,
+                                             AlwaysAdministrator());
+  LocalFree(descriptor);
+  return Status::Ok();
+}
+
+Status SessionAccount(std::string* account) {
+  wchar_t* user = nullptr;
+  wchar_t* domain = nullptr;
+  DWORD size = 0;
+  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSUserName,
+                                   &user, &size)) {
+    return Win32Error("utente della sessione", GetLastError());
+  }
+  if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSDomainName,
+                                  &domain, &size) &&
+      domain[0] != L'\0') {
+    *account = ToUtf8(domain) + "\\" + ToUtf8(user);
+  } else {
+    *account = ToUtf8(user);
+  }
+  WTSFreeMemory(user);
+  if (domain != nullptr) WTSFreeMemory(domain);
+  if (account->empty() || account->back() == '\\') {
+    return Status::Error("utente della sessione: nessuno ha aperto una sessione");
+  }
+  return Status::Ok();
+}
+
+}  // namespace avendro
