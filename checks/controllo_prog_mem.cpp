@@ -45,8 +45,9 @@ class OneListingPerCheck : public ProcessTable {
 
 }  // namespace
 
-void ControlloProgMem(WindowPort& window, ProcessTable& system, const NomiProgrammi& names) {
+int ControlloProgMem(WindowPort& window, ProcessTable& system, const NomiProgrammi& names) {
   OneListingPerCheck processes(system);
+  int left_running = 0;
   for (int16_t IndiceProg = 0; IndiceProg < kNomiProgrammiCount; ++IndiceProg) {
     const std::string& name = names[static_cast<size_t>(IndiceProg)];
     if (name.empty()) continue;
@@ -55,7 +56,9 @@ void ControlloProgMem(WindowPort& window, ProcessTable& system, const NomiProgra
     std::string Esito;
     TerminaProcesso(window, processes, name, Esito);
     window.AggiungiStato("Controllo " + name + "...." + Esito);
+    if (Esito == kNonCancellato) ++left_running;
   }
+  return left_running;
 }
 
 void TerminaProcesso(WindowPort& window, ProcessTable& processes, const std::string& NomeProcesso,

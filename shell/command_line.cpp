@@ -108,7 +108,11 @@ int UpdatePrograms(Session& session, CommandLineFace& face, std::vector<int> slo
   }
 
   face.Tick(slots);
-  ControlloProgMem(face, session.platform().processes, session.modu1().nomiProgrammi);
+  // A program the run's account may not stop (another account's) keeps
+  // its files in use: that program counts as failed.
+  if (ControlloProgMem(face, session.platform().processes, session.modu1().nomiProgrammi) > 0) {
+    failed = true;
+  }
   for (bool first = true; !slots.empty(); first = false) {
     face.Tick(slots);
     const RunOutcome outcome = session.remote().Aggiorna();
