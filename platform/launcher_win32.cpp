@@ -48,31 +48,68 @@ std::string OwnFolder(const std::string& path) {
   return path.substr(0, cut == 2 && path[1] == ':' ? 3 : cut);
 }
 
+// The target folders of a script's Copy lines ("Copy d:\\drubel\\x.exe
+// c:\\programmi\\varnok" gives "c:\\programmi\\varnok").
+std::vector<std::string> CopyTargets(const std::string& script) {
+  std::vector<std::string> targets;
+  std::wstring wide;
+  if (!ToUtf16(script, &wide).ok()) return targets;
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return targets;
+  char buf[4096];
+  DWORD n = 0;
+  std::string text;
+  if (ReadFile(file, buf, sizeof buf, &n, nullptr)) text.assign(buf, n);
+  CloseHandle(file);
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.size() > 5 && (line[0] == 'C' || line[0] == 'c') && line.substr(1, 4) == "opy ") {
+      targets.push_back(line.substr(line.find_last_of(' ') + 1));
+    }
+  }
+  return targets;
+}
+
 // With administrator rights, what a standard user could have put in place
-// must not run: the program or script, its folder, and for a script the
-// work folder whose rar it calls. Each line says why and what to do.
+// must not run: the program or script, its folder, for a script the work
+// folder whose rar it calls and the folders its Copy lines write to, nor a
+// path through a link anyone could have planted. Each line says why and
+// what to do.
 Status RefusePlantable(const std::string& path) {
   std::vector<std::string> places = {path, OwnFolder(path)};
   if (IsBatchScript(path) && path.size() > 2 && path[1] == ':') {
     places.push_back(path.substr(0, 2) + "\\drubel");
+    for (const std::string& target : CopyTargets(path)) places.push_back(target);
   }
+  const std::string refused = path + ": non avviato: Avendro ha i diritti di amministratore e ";
+  const std::string what_to_do = "; avviare Avendro senza diritti di amministratore";
   for (const std::string& place : places) {
     if (place.empty()) continue;
+    const std::string link = UntrustedLinkOnPath(place);
+    if (!link.empty()) {
+      return Status::Error(refused + link + " è un collegamento che un utente può aver creato" +
+                           what_to_do);
+    }
+    // A place not there yet is judged by the folder it would be made in.
+    std::string existing = place;
+    std::wstring wide;
+    while (ToUtf16(existing, &wide).ok() &&
+           GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES && existing.size() > 3) {
+      existing = OwnFolder(existing);
+    }
     bool writable = true;
-    Status status = StandardUsersCanWritePath(place, &writable);
+    Status status = StandardUsersCanWritePath(existing, &writable);
     if (!status.ok()) {
-      std::wstring wide;
-      const DWORD attributes =
-          ToUtf16(place, &wide).ok() ? GetFileAttributesW(wide.c_str()) : INVALID_FILE_ATTRIBUTES;
-      if (attributes == INVALID_FILE_ATTRIBUTES) continue;  // not there: nothing planted
-      return Status::Error(path + ": non avviato da Avendro con i diritti di amministratore (" +
-                           status.message() + ")");
+      return Status::Error(refused + "i permessi di " + existing + " non sono leggibili (" +
+                           status.message() + ")" + what_to_do);
     }
     if (writable) {
-      return Status::Error(path + ": non avviato: Avendro ha i diritti di amministratore e " +
-                           place +
-                           " può essere modificato dagli utenti; avviare Avendro senza diritti di "
-                           "amministratore");
+      return Status::Error(refused + existing + " può essere modificato dagli utenti" + what_to_do);
     }
   }
   return Status::Ok();

@@ -45,6 +45,30 @@ std::string AlwaysAdministrator() {
   return wine || builtin ? sid : "";
 }
 
+// Whether the link at `path` is one only the system or an administrator
+// could have made: judged by its own tag and owner, not by what it leads to.
+bool TrustedLink(const std::wstring& path) {
+  HANDLE link =
+      CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (link == INVALID_HANDLE_VALUE) return false;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!GetFileInformationByHandleEx(link, FileAttributeTagInfo, &tag, sizeof tag)) {
+    tag.ReparseTag = 0;
+  }
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::string owner_sid;
+  if (GetSecurityInfo(link, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) == ERROR_SUCCESS) {
+    owner_sid = SidText(owner);
+    LocalFree(descriptor);
+  }
+  CloseHandle(link);
+  return windows::JudgeReparsePoint(tag.ReparseTag, owner_sid) != windows::ReparseVerdict::kRefuse;
+}
+
 }  // namespace
 
 Status StandardUsersCanWritePath(const std::string& path, bool* writable) {
@@ -76,6 +100,18 @@ Status StandardUsersCanWritePath(const std::string& path, bool* writable) {
                                              AlwaysAdministrator());
   LocalFree(descriptor);
   return Status::Ok();
+}
+
+std::string UntrustedLinkOnPath(const std::string& path) {
+  for (size_t end = path.find('\\', 3);; end = path.find('\\', end + 1)) {
+    const std::string part = path.substr(0, end);
+    std::wstring wide;
+    if (!ToUtf16(part, &wide).ok()) return part;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return "";  // nothing there, nor below
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !TrustedLink(wide)) return part;
+    if (end == std::string::npos) return "";
+  }
 }
 
 Status SessionAccount(std::string* account) {
