@@ -41,15 +41,15 @@ std::string CommandInterpreter() {
   return "cmd.exe";
 }
 
-// The folder that holds `path` ("d:\\" for "d:\\x.bat"), or "" for a bare name.
+// The folder that holds `path` ("d:\" for "d:\x.bat"), or "" for a bare name.
 std::string OwnFolder(const std::string& path) {
   const size_t cut = path.find_last_of("\\/");
   if (cut == std::string::npos) return "";
   return path.substr(0, cut == 2 && path[1] == ':' ? 3 : cut);
 }
 
-// The target folders of a script's Copy lines ("Copy d:\\drubel\\x.exe
-// c:\\programmi\\varnok" gives "c:\\programmi\\varnok").
+// The target folders of a script's Copy lines ("Copy d:\drubel\x.exe
+// c:\programmi\varnok" gives "c:\programmi\varnok").
 std::vector<std::string> CopyTargets(const std::string& script) {
   std::vector<std::string> targets;
   std::wstring wide;

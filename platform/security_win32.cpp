@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
-#include <wtsapi32.h>
 // clang-format on
 
 #include <vector>
@@ -112,29 +111,6 @@ std::string UntrustedLinkOnPath(const std::string& path) {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !TrustedLink(wide)) return part;
     if (end == std::string::npos) return "";
   }
-}
-
-Status SessionAccount(std::string* account) {
-  wchar_t* user = nullptr;
-  wchar_t* domain = nullptr;
-  DWORD size = 0;
-  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSUserName,
-                                   &user, &size)) {
-    return Win32Error("utente della sessione", GetLastError());
-  }
-  if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSDomainName,
-                                  &domain, &size) &&
-      domain[0] != L'\0') {
-    *account = ToUtf8(domain) + "\\" + ToUtf8(user);
-  } else {
-    *account = ToUtf8(user);
-  }
-  WTSFreeMemory(user);
-  if (domain != nullptr) WTSFreeMemory(domain);
-  if (account->empty() || account->back() == '\\') {
-    return Status::Error("utente della sessione: nessuno ha aperto una sessione");
-  }
-  return Status::Ok();
 }
 
 }  // namespace avendro

@@ -11,14 +11,9 @@ namespace avendro {
 // read from the system). Fails, with the reason, when they cannot be read.
 Status StandardUsersCanWritePath(const std::string& path, bool* writable);
 
-// The first folder or file on `path` ("d:\\a\\b" looks at d:\\a, then
-// d:\\a\\b) that is a link anyone could have planted
+// The first folder or file on `path` ("d:\a\b" looks at d:\a, then
+// d:\a\b) that is a link anyone could have planted
 // (windows::JudgeReparsePoint), or "" when there is none.
 std::string UntrustedLinkOnPath(const std::string& path);
-
-// The account logged on to this program's session ("PC\mario"), whoever
-// this program runs as: the one that started an installer before its
-// prompt for administrator rights.
-Status SessionAccount(std::string* account);
 
 }  // namespace avendro

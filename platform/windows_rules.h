@@ -62,7 +62,7 @@ std::chrono::milliseconds ReplaceRetryPause(int retry);
 // or a program that asks for rights the operator lacks).
 bool IsAccessRefusal(uint32_t error);
 
-// The reason of such a refusal of `what`. For a path ("d:\\drubel\\x"), it
+// The reason of such a refusal of `what`. For a path ("d:\drubel\x"), it
 // asks for the rights on the folder that holds it, never for an elevated
 // Avendro: an Avendro with administrator rights would run what any user
 // can put in the work folder. For anything else (a process of another
@@ -115,7 +115,7 @@ constexpr uint32_t kDriveFixed = 3;
 constexpr uint32_t kDriveRemote = 4;
 
 // Why a drive cannot be the work drive of the nightly task, or "" when it
-// can: a network drive or a subst (QueryDosDevice gives "\\??\\C:\\…" for
+// can: a network drive or a subst (QueryDosDevice gives "\??\C:\…" for
 // one) belongs to one user's logon, which the task does not have; a
 // removable drive may be any stick that holds a \drubel folder.
 std::string NightlyDriveRefusal(uint32_t drive_type, std::wstring_view dos_device);

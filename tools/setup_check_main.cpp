@@ -10,11 +10,13 @@
 //   setup_check notturno FILE        0 FILE: "02:00 D:", the time and drive of the
 //                                    nightly task already registered; 1 none
 #include <windows.h>
+#include <wtsapi32.h>
 
 #include <string>
 
 #include "platform/security_win32.h"
 #include "platform/utf16_win32.h"
+#include "platform/win32_error.h"
 #include "platform/windows_rules.h"
 
 namespace {
@@ -30,6 +32,32 @@ int Answer(const std::wstring& file, int code, const std::string& text) {
   const bool ok = WriteFile(out, wide.data(), size, &written, nullptr) && written == size;
   CloseHandle(out);
   return ok ? code : 2;
+}
+
+// The account logged on to this session ("PC\mario"), whoever this program
+// runs as: the one that started the installer before its prompt for
+// administrator rights.
+avendro::Status SessionAccount(std::string* account) {
+  wchar_t* user = nullptr;
+  wchar_t* domain = nullptr;
+  DWORD size = 0;
+  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSUserName,
+                                   &user, &size)) {
+    return avendro::Win32Error("utente della sessione", GetLastError());
+  }
+  if (WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSDomainName,
+                                  &domain, &size) &&
+      domain[0] != L'\0') {
+    *account = avendro::ToUtf8(domain) + "\\" + avendro::ToUtf8(user);
+  } else {
+    *account = avendro::ToUtf8(user);
+  }
+  WTSFreeMemory(user);
+  if (domain != nullptr) WTSFreeMemory(domain);
+  if (account->empty() || account->back() == '\\') {
+    return avendro::Status::Error("utente della sessione: nessuno ha aperto una sessione");
+  }
+  return avendro::Status::Ok();
 }
 
 // What `command` prints, with its exit code; "" when it cannot be started.
@@ -83,7 +111,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (question == L"utente" && argc == 3) {
     std::string account;
-    avendro::Status status = avendro::SessionAccount(&account);
+    avendro::Status status = SessionAccount(&account);
     return status.ok() ? Answer(file, 0, account) : Answer(file, 2, status.message());
   }
   if (question == L"notturno" && argc == 3) {

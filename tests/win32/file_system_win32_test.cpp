@@ -177,7 +177,7 @@ TEST(Win32FileSystem, InstalledProductScanOnAScratchDrive) {
   EXPECT_NE(GetFileAttributesA(drive.Path("drubel").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(window.lines.empty());
 
-  // One Avendro per drive, through a lock file in \\drubel; free again once let go.
+  // One Avendro per drive, through a lock file in \drubel; free again once let go.
   std::unique_ptr<DriveLock> first, second_lock;
   ASSERT_TRUE(files.LockDrive(drive.letter(), &first).ok());
   EXPECT_NE(files.LockDrive(drive.letter(), &second_lock).message().find("già aperto"),
