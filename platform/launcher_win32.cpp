@@ -131,12 +131,12 @@ Status Win32Launcher::Start(const std::string& path, WindowStyle style, uint64_t
     program = CommandInterpreter();
     parameters = "/c \"\"" + path + "\"\"";
   }
-  // The path is converted first: when it is not UTF-8, the error names it
-  // rather than the command line.
   if (RunningElevated()) {
     Status refused = RefusePlantable(path);
     if (!refused.ok()) return refused;
   }
+  // The path is converted first: when it is not UTF-8, the error names it
+  // rather than the command line.
   std::wstring wide_program, wide_parameters, wide_folder;
   Status status = ToUtf16(path, &wide_program);
   if (status.ok()) status = ToUtf16(program, &wide_program);
