@@ -174,7 +174,7 @@ def main():
             watch = MapWatch(display)
             figure = figures.Figure("start-up of the Windows package under Wine to the mapped "
                                     "window, 16 programs installed", "ms",
-                                    "empty Qt window, same Qt,", "lower", "< 1.3")
+                                    "empty Qt window, same Qt,", "lower", "< 1.2")
             figures.in_turns(figure, rounds, lambda: timed(exe, OURS, drive_d, env, watch),
                              lambda: timed(empty, EMPTY, drive_d, env, watch))
         finally:

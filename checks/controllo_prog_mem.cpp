@@ -45,9 +45,10 @@ class OneListingPerCheck : public ProcessTable {
 
 }  // namespace
 
-int ControlloProgMem(WindowPort& window, ProcessTable& system, const NomiProgrammi& names) {
+std::vector<int> ControlloProgMem(WindowPort& window, ProcessTable& system,
+                                  const NomiProgrammi& names) {
   OneListingPerCheck processes(system);
-  int left_running = 0;
+  std::vector<int> still_running;
   for (int16_t IndiceProg = 0; IndiceProg < kNomiProgrammiCount; ++IndiceProg) {
     const std::string& name = names[static_cast<size_t>(IndiceProg)];
     if (name.empty()) continue;
@@ -56,9 +57,9 @@ int ControlloProgMem(WindowPort& window, ProcessTable& system, const NomiProgram
     std::string Esito;
     TerminaProcesso(window, processes, name, Esito);
     window.AggiungiStato("Controllo " + name + "...." + Esito);
-    if (Esito == kNonCancellato) ++left_running;
+    if (Esito == kNonCancellato) still_running.push_back(IndiceProg);
   }
-  return left_running;
+  return still_running;
 }
 
 void TerminaProcesso(WindowPort& window, ProcessTable& processes, const std::string& NomeProcesso,

@@ -19,10 +19,10 @@ inline constexpr char kNonCancellato[] = "NON CANCELLATO";  // a match still run
 // running instances of that name and logs "Controllo Memoria <name>" before
 // and "Controllo <name>....<outcome>" after. Slots without a name are passed
 // over without reading their box. The running processes are listed once per
-// check, at the first ticked slot. Returns the number of programs left
-// "NON CANCELLATO" (the window does not use it; the command line counts
-// them as failed).
-int ControlloProgMem(WindowPort& window, ProcessTable& processes, const NomiProgrammi& names);
+// check, at the first ticked slot. Returns the slots whose outcome was
+// NON CANCELLATO: an instance still runs, or whether one does is unknown.
+std::vector<int> ControlloProgMem(WindowPort& window, ProcessTable& processes,
+                                  const NomiProgrammi& names);
 
 // Stops every running process whose image name ends with `NomeProcesso`,
 // letter case aside, except this program's own; one whose name could not be

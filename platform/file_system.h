@@ -131,6 +131,18 @@ class FileSystem {
   virtual Status OpenPartial(const std::string& path, const std::string& target,
                              std::unique_ptr<PartialFile>* file) = 0;
 
+  // OpenPartial for a log that other runs of this program may append whole
+  // lines to while it is open: on Windows it is shared for writing (each
+  // append of a handle opened for appending lands whole at the end).
+  virtual Status OpenSharedLog(const std::string& path, const std::string& target,
+                               std::unique_ptr<PartialFile>* file) {
+    return OpenPartial(path, target, file);
+  }
+
+  // The Windows path of the machine's data folder, the same for every
+  // account (%ProgramData% on Windows, Wine's C:\ProgramData elsewhere).
+  virtual Status MachineDataFolder(std::string* folder) = 0;
+
   // The whole of the small file at `path` in `*bytes`; empty when there is
   // no such file. Fails when it is longer than `limit`.
   virtual Status ReadSmallFile(const std::string& path, size_t limit, std::string* bytes) = 0;

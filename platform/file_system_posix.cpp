@@ -448,4 +448,11 @@ Status PosixFileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock)
   return Status::Ok();
 }
 
+// Wine's own answer for %ProgramData%: the same folder a Windows program of
+// the prefix writes.
+Status PosixFileSystem::MachineDataFolder(std::string* folder) {
+  *folder = "c:\\ProgramData";
+  return Status::Ok();
+}
+
 }  // namespace avendro

@@ -23,6 +23,7 @@ class PosixFileSystem : public FileSystem {
   Status ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) override;
   Status RemoveFile(const std::string& path) override;
   Status LockDrive(char letter, std::unique_ptr<DriveLock>* lock) override;
+  Status MachineDataFolder(std::string* folder) override;
 
   const DriveMap& drives() const { return drives_; }
 

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -148,6 +151,15 @@ Status Win32FileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock)
   if (windows::LockTakenByAnother(error)) return DriveTaken(letter);
   if (file == INVALID_HANDLE_VALUE) return Win32Error(ToUtf8(path), error);
   *lock = std::make_unique<Win32DriveLock>(file);
+  return Status::Ok();
+}
+
+Status Win32FileSystem::MachineDataFolder(std::string* folder) {
+  wchar_t* path = nullptr;
+  const HRESULT result = SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path);
+  if (SUCCEEDED(result)) *folder = ToUtf8(path);
+  CoTaskMemFree(path);
+  if (FAILED(result)) return Win32Error("ProgramData", static_cast<DWORD>(result));
   return Status::Ok();
 }
 

@@ -20,6 +20,13 @@ class Win32FileSystem : public FileSystem {
   Status ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) override;
   Status RemoveFile(const std::string& path) override;
   Status LockDrive(char letter, std::unique_ptr<DriveLock>* lock) override;
+  Status OpenSharedLog(const std::string& path, const std::string& target,
+                       std::unique_ptr<PartialFile>* file) override;
+  Status MachineDataFolder(std::string* folder) override;
+
+ private:
+  Status OpenPartialFile(const std::string& path, const std::string& target, unsigned long share,
+                         std::unique_ptr<PartialFile>* file);
 };
 
 }  // namespace avendro

@@ -307,6 +307,16 @@ Status Win32FileSystem::BeginReplacement(const std::string& path,
 
 Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& target,
                                     std::unique_ptr<PartialFile>* file) {
+  return OpenPartialFile(path, target, FILE_SHARE_READ, file);
+}
+
+Status Win32FileSystem::OpenSharedLog(const std::string& path, const std::string& target,
+                                      std::unique_ptr<PartialFile>* file) {
+  return OpenPartialFile(path, target, FILE_SHARE_READ | FILE_SHARE_WRITE, file);
+}
+
+Status Win32FileSystem::OpenPartialFile(const std::string& path, const std::string& target,
+                                        DWORD share, std::unique_ptr<PartialFile>* file) {
   // Failures name the target: the operator knows the archive, not its
   // partial file.
   std::wstring wide, wide_target;
@@ -322,8 +332,7 @@ Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& 
   // written, and the new one is created only where none is.
   const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-  HANDLE handle =
-      CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+  HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) return Win32Error(target, error);
@@ -341,8 +350,7 @@ Status Win32FileSystem::OpenPartial(const std::string& path, const std::string& 
     }
   }
   if (handle == INVALID_HANDLE_VALUE) {
-    handle =
-        CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_NEW, flags, nullptr);
+    handle = CreateFileW(wide.c_str(), access, share, nullptr, CREATE_NEW, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return Win32Error(target, GetLastError());
   }
   LARGE_INTEGER size{};

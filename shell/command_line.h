@@ -8,10 +8,11 @@ namespace avendro {
 
 // The exit codes of a run without a window.
 enum CommandLineExit : int {
-  kExitDone = 0,         // every named program updated, every script ended with 0
-  kExitSomeFailed = 1,   // a program failed (download, signature, script…); the others were done
-  kExitUsage = 2,        // wrong usage: nothing done
-  kExitNothingDone = 3,  // no work drive, Avendro open there, server unreachable, no RAR tool
+  kExitDone = 0,          // every named program updated, every script ended with 0
+  kExitSomeFailed = 1,    // a program failed (download, signature, script…); the others were done
+  kExitUsage = 2,         // wrong usage: nothing done
+  kExitNothingDone = 3,   // no work drive, Avendro open there, server unreachable, no RAR tool
+  kExitUpdatesFound = 4,  // --controlla: some program has an update on the server
 };
 
 // How long a run without a window waits, after its last download, for the
@@ -21,14 +22,18 @@ inline constexpr std::chrono::minutes kCommandLineScriptWait{30};
 // What the arguments ask for.
 struct CommandLineRequest {
   bool help = false;
+  bool force = false;         // --forza: update even what the drive has installed already
+  bool check_only = false;    // --controlla: only ask the server what is new
   char letter = 0;            // --unita; 0: the drive of the current folder
+  std::string shop;           // --negozio: the shop's name in its report
   std::vector<int> programs;  // slots of the named programs, in order; none: every installed one
   std::string error;          // wrong usage: why, in a line
 };
 
 // Reads the arguments that follow the program's name: "--aggiorna
-// [PROGRAMMA ...]", "--unita X:", "--aiuto". A program is named by its
-// executable's name without ".exe", in any letter case.
+// [PROGRAMMA ...]", "--controlla [PROGRAMMA ...]", "--forza", "--unita X:",
+// "--negozio NOME", "--aiuto". A program is named by its executable's name
+// without ".exe", in any letter case.
 CommandLineRequest ParseCommandLine(const std::vector<std::string>& args);
 
 // The usage, in Italian, with the exit codes.
@@ -39,5 +44,11 @@ std::string CommandLineUsage();
 // Qt object made, writing each line to the console and the log file.
 // Returns the exit code.
 int RunCommandLine(const std::vector<std::string>& args, const std::string& version);
+
+class Session;
+
+// The update of `request` on a session already open: what RunCommandLine
+// does once it has the drive. Returns the exit code.
+int RunUpdateRequest(Session& session, const CommandLineRequest& request);
 
 }  // namespace avendro

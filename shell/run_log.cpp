@@ -3,12 +3,17 @@
 #include "catalogue/catalogue.h"
 #include "platform/local_time.h"
 
+#include <vector>
+
 namespace avendro {
 
 RunLog::RunLog(FileSystem& files, char letter, Clock clock)
     : files_(files),
       path_(OnDrive(letter, kWorkFolder) + "\\avendro.log"),
       clock_(std::move(clock)) {}
+
+RunLog::RunLog(FileSystem& files, std::string path, Clock clock)
+    : files_(files), path_(std::move(path)), clock_(std::move(clock)) {}
 
 // The file is left where it is: the next run appends to it.
 RunLog::~RunLog() = default;
@@ -17,7 +22,7 @@ Status RunLog::Open(const std::string& face, const std::string& version) {
   opened_ = true;
   // Its Commit is the move aside when the file is full: the partial file
   // of a download is exactly a file appended to and moved in one step.
-  Status status = files_.OpenPartial(path_, path_ + ".1", &file_);
+  Status status = files_.OpenSharedLog(path_, path_ + ".1", &file_);
   if (!status.ok()) return Close(status);
   size_ = file_->kept();
   std::vector<std::string> kept = std::move(kept_);
@@ -40,7 +45,7 @@ Status RunLog::Append(const std::string& text) {
   const std::string bytes = text + "\r\n";
   if (size_ > 0 && size_ + bytes.size() > kRunLogLimit) {
     Status status = file_->Commit();
-    if (status.ok()) status = files_.OpenPartial(path_, path_ + ".1", &file_);
+    if (status.ok()) status = files_.OpenSharedLog(path_, path_ + ".1", &file_);
     if (!status.ok()) return Close(status);
     size_ = file_->kept();
   }
@@ -59,6 +64,44 @@ Status RunLog::Close(const Status& failure) {
   const std::string aside = path_ + ".1: ";
   if (reason.compare(0, aside.size(), aside) == 0) reason.erase(0, aside.size());
   return Status::Error(path_ + ": " + reason);
+}
+
+namespace {
+
+// The log's header and `lines` in the file at `path`.
+Status WriteRun(FileSystem& files, const std::string& path, const std::string& face,
+                const std::string& version, const std::vector<std::string>& lines) {
+  RunLog log(files, path);
+  for (const std::string& line : lines) (void)log.Write(line);  // kept until Open
+  return log.Open(face, version);
+}
+
+}  // namespace
+
+Status NoteRefusedRun(FileSystem& files, char letter, const std::string& face,
+                      const std::string& version, const std::string& line, std::string* written) {
+  std::vector<std::string> lines = {line};
+  if (letter != 0) {
+    *written = OnDrive(letter, kWorkFolder) + "\\avendro.log";
+    std::string found;
+    // Only where the scan of a run would have made the work folder.
+    Status status = files.FindEntry(OnDrive(letter, kWorkFolder), kMaskDirectory, &found);
+    if (status.ok() && found.empty()) status = Status::Error(*written + ": cartella mancante");
+    if (status.ok()) status = WriteRun(files, *written, face, version, lines);
+    if (status.ok()) return status;
+    lines.push_back("Impossibile scrivere il registro " + status.message());
+  }
+  std::string folder;
+  Status status = files.MachineDataFolder(&folder);
+  if (!status.ok()) return status;
+  *written = folder + "\\Avendro\\avendro.log";
+  for (const std::string& make : {folder, folder + "\\Avendro"}) {
+    std::string found;
+    if (status.ok()) status = files.FindEntry(make, kMaskDirectory, &found);
+    if (status.ok() && found.empty()) status = files.CreateFolder(make);
+  }
+  if (status.ok()) status = WriteRun(files, *written, face, version, lines);
+  return status;
 }
 
 }  // namespace avendro

@@ -25,6 +25,8 @@ class RunLog {
   static constexpr uint64_t kRunLogLimit = 1024 * 1024;
 
   RunLog(FileSystem& files, char letter, Clock clock = std::chrono::system_clock::now);
+  // The log at the Windows path `path`.
+  RunLog(FileSystem& files, std::string path, Clock clock = std::chrono::system_clock::now);
   ~RunLog();
 
   // Lines written before Open are kept, with their times, and written by
@@ -53,5 +55,15 @@ class RunLog {
   bool opened_ = false;  // Open has run, whatever it achieved
   std::vector<std::string> kept_;
 };
+
+// A run that was refused before it could begin (another Avendro holds the
+// drive, the drive is missing or cannot be written) must still leave its
+// trace where the shop and the vendor look: its header and `line` are
+// appended to the log of drive `letter` (0: none), beside a window that may
+// have it open; when that cannot be written, to the machine's log
+// "<ProgramData>\Avendro\avendro.log", with the reason. Returns the path
+// written, or why neither could be.
+Status NoteRefusedRun(FileSystem& files, char letter, const std::string& face,
+                      const std::string& version, const std::string& line, std::string* written);
 
 }  // namespace avendro

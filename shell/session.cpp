@@ -6,15 +6,26 @@
 
 namespace avendro {
 
-Status Session::Open(char letter, const std::string& version, std::unique_ptr<Session>* out) {
+Status Session::Open(char letter, const std::string& version, std::unique_ptr<Session>* out,
+                     const std::string& refused_face) {
   std::unique_ptr<PlatformServices> services;
   Status status = MakePlatformServices(&services);
   if (!status.ok()) return status;
-  if (letter == 0) status = services->platform().files.CurrentDrive(&letter);
-  if (!status.ok()) return status;
+  FileSystem& files = services->platform().files;
+  auto refused = [&](const Status& why) {
+    std::string written;
+    if (!refused_face.empty())
+      (void)NoteRefusedRun(files, letter, refused_face, version, why.message(), &written);
+    return why;
+  };
+  if (letter == 0) status = files.CurrentDrive(&letter);
+  if (!status.ok()) {
+    letter = 0;  // no drive of the shop's: only the machine's log
+    return refused(status);
+  }
   std::unique_ptr<DriveLock> lock;
-  status = services->platform().files.LockDrive(letter, &lock);
-  if (!status.ok()) return status;
+  status = files.LockDrive(letter, &lock);
+  if (!status.ok()) return refused(status);
   out->reset(new Session(std::move(services), std::move(lock), letter, version));
   return Status::Ok();
 }
@@ -28,13 +39,16 @@ Session::Session(std::unique_ptr<PlatformServices> services, std::unique_ptr<Dri
       ftp_(*own_ftp_),
       letter_(letter),
       version_(version),
+      settings_(CompiledFtpSettings()),
       log_(platform_.files, letter) {}
 
-Session::Session(Platform& platform, Ftp& ftp, char letter, const std::string& version)
+Session::Session(Platform& platform, Ftp& ftp, char letter, const std::string& version,
+                 FtpSettings settings)
     : platform_(platform),
       ftp_(ftp),
       letter_(letter),
       version_(version),
+      settings_(std::move(settings)),
       log_(platform.files, letter) {}
 
 // The runs go first: they hand the FTP control their callbacks back.
@@ -46,7 +60,7 @@ std::string Session::Start(WindowPort& face, const std::string& drive_text,
   // Only now: the scan makes the work folder that holds the file.
   Status status = log_.Open(face_name, version_);
   if (!status.ok()) face.AggiungiStato("Impossibile scrivere il registro " + status.message());
-  remote_ = std::make_unique<RemoteUpdate>(face, platform_, ftp_, modu1_);
+  remote_ = std::make_unique<RemoteUpdate>(face, platform_, ftp_, modu1_, settings_);
   return caption;
 }
 

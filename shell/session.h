@@ -23,13 +23,17 @@ class PlatformServices;
 class Session {
  public:
   // The services of this machine on the drive `letter` (0: the drive of the
-  // current folder), taken for this program alone. On failure nothing has
-  // been created on disk, and the message names what is missing or says
-  // that another Avendro is open on the drive.
-  static Status Open(char letter, const std::string& version, std::unique_ptr<Session>* out);
+  // current folder), taken for this program alone. On failure the message
+  // names what is missing or says that another Avendro is open on the
+  // drive; nothing has been created on disk, except that with a
+  // `refused_face` ("riga di comando") the refusal is noted in a log file
+  // (NoteRefusedRun): a night that did nothing must say so.
+  static Status Open(char letter, const std::string& version, std::unique_ptr<Session>* out,
+                     const std::string& refused_face = "");
 
-  // Over services made elsewhere, without a lock (tests).
-  Session(Platform& platform, Ftp& ftp, char letter, const std::string& version);
+  // Over services and a server made elsewhere, without a lock (tests).
+  Session(Platform& platform, Ftp& ftp, char letter, const std::string& version,
+          FtpSettings settings = CompiledFtpSettings());
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -42,6 +46,7 @@ class Session {
   std::string Start(WindowPort& face, const std::string& drive_text, const std::string& face_name);
 
   char letter() const { return letter_; }
+  const std::string& version() const { return version_; }
   Platform& platform() { return platform_; }
   Ftp& ftp() { return ftp_; }
   const Modu1& modu1() const { return modu1_; }
@@ -61,6 +66,7 @@ class Session {
   Ftp& ftp_;
   const char letter_;
   const std::string version_;
+  const FtpSettings settings_;
   Modu1 modu1_;
   RunLog log_;
   std::unique_ptr<RemoteUpdate> remote_;

@@ -4,8 +4,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
+#include "shell/command_line.h"
+#include "shell/session.h"
 #include "tests/update_fixture.h"
 
 namespace avendro {
@@ -442,6 +445,115 @@ struct Bootstrap : Update {
     server.Put("utility/wrar361it.exe", "rar installer");
   }
 };
+
+// The update server as the command line's nights meet it: files by name,
+// each with its time, and what was fetched of them.
+struct FakeServer : Transport {
+  std::map<std::string, std::pair<std::string, int64_t>> files;
+  std::vector<std::string> fetched, stored;
+  bool refuse_login = false;
+
+  Status Connect() override {
+    return refuse_login ? Status::Error("530 Login incorrect") : Status::Ok();
+  }
+  Status ChangeFolder(const std::string&) override { return Status::Ok(); }
+  Status Describe(const std::string& remote, RemoteFile* file) override {
+    auto it = files.find(remote);
+    if (it == files.end()) return Status::Error("550 " + remote + ": no such file");
+    *file = {static_cast<int64_t>(it->second.first.size()), it->second.second};
+    return Status::Ok();
+  }
+  FetchEnd Fetch(const std::string& remote, uint64_t offset, int64_t, FetchSink& sink,
+                 std::string* reason) override {
+    auto it = files.find(remote);
+    if (it == files.end()) return *reason = "550", FetchEnd::kNotFound;
+    fetched.push_back(remote);
+    const std::string rest = it->second.first.substr(offset);
+    return sink.Take(rest.data(), rest.size()) ? FetchEnd::kDone : FetchEnd::kRefused;
+  }
+  Status Store(const std::string& remote, const std::string& bytes) override {
+    stored.push_back(remote + "\n" + bytes);
+    return Status::Ok();
+  }
+  Status Disconnect() override { return Status::Ok(); }
+};
+
+// Night after night on one drive: the arguments, what the server holds
+// then, and what the night must come to.
+TEST(CommandLine, OnlyWhatIsNewAndHonestExitCodes) {
+  testing::TempPrefix prefix;
+  prefix.Put('d', "drubel/rar.exe");
+  prefix.Put('d', "dunmar/dunmar.exe");
+  prefix.Put('d', "programmi/varnok/varnok.exe");
+  prefix.Put('d', "programmi/varnok/tamrel.exe");
+  FakeStarter starter(prefix);
+  std::unique_ptr<FileSystem> files = testing::SystemFileSystem(prefix);
+  struct : testing::UnusedProcesses {
+    Status List(std::vector<ProcessEntry>* none) override { return none->clear(), Status::Ok(); }
+  } processes;
+  std::unique_ptr<Launcher> launcher = testing::SystemLauncher();
+  testing::NoDetails details;
+  Platform platform{*files, processes, *launcher, details};
+  FakeServer server;
+  FtpSettings settings;
+  settings.report_folder = "rapporti";
+  struct Night {
+    std::vector<std::string> args;
+    int64_t dunmar_time;  // 0: dunmar.rar is not on the server
+    int script_code;
+    int exit_code;
+    std::vector<std::string> fetched;
+  };
+  const std::vector<Night> nights = {
+      {{"--aggiorna", "dunmar", "--unita", "d:"}, 100, 0, 0, {"dunmar.rar"}},
+      {{"--aggiorna", "dunmar", "--negozio", "Bar Rossi"}, 100, 0, 0, {}},
+      {{"--controlla", "dunmar"}, 100, 0, 0, {}},
+      {{"--controlla"}, 200, 0, 4, {}},
+      // A failed script leaves the record alone: the next night tries again.
+      {{"--aggiorna", "dunmar"}, 200, 3, 1, {"dunmar.rar"}},
+      {{"--aggiorna", "dunmar"}, 200, 0, 0, {"dunmar.rar"}},
+      {{"--aggiorna", "dunmar", "--forza"}, 200, 0, 0, {"dunmar.rar"}},
+      {{"--aggiorna", "dunmar", "zal"}, 200, 0, 1, {}},  // zal is not installed
+      {{"--aggiorna", "zal"}, 200, 0, 1, {}},
+      {{"--aggiorna", "dunmar", "--forza"}, 0, 0, 1, {}},
+      // Every failed script counts, also the one whose shared file a later
+      // program of the run rewrote.
+      {{"--aggiorna", "varnok", "tamrel"}, 200, 5, 1, {"varnok.rar", "tamrel.rar"}},
+      {{"--aggiorna", "dunmar", "--controlla"}, 200, 0, kExitUsage, {}},
+      {{"--aggiorna", "nessuno"}, 200, 0, kExitUsage, {}},
+  };
+  server.files["varnok.rar"] = {"v", 50};
+  server.files["tamrel.rar"] = {"t", 50};
+  for (const Night& night : nights) {
+    SCOPED_TRACE(LogOf(night.args));
+    server.files.erase("dunmar.rar");
+    if (night.dunmar_time > 0) server.files["dunmar.rar"] = {"d", night.dunmar_time};
+    server.fetched.clear();
+    starter.ExitWith(night.script_code);
+    const CommandLineRequest request = ParseCommandLine(night.args);
+    if (!request.error.empty()) {
+      EXPECT_EQ(night.exit_code, kExitUsage) << request.error;
+      continue;
+    }
+    Ftp ftp(*files, server);
+    Session session(platform, ftp, 'd', "prova", settings);
+    EXPECT_EQ(RunUpdateRequest(session, request), night.exit_code);
+    EXPECT_EQ(server.fetched, night.fetched);
+    EXPECT_EQ(session.remote().failed_scripts().size(),
+              night.script_code != 0 ? night.fetched.size() : 0u);
+  }
+  const std::string log = ReadFile(prefix.Drive('d') / "drubel/avendro.log");
+  EXPECT_NE(log.find(" - Nessun aggiornamento per Dunmar-Gestione Supermercati: l'archivio sul "
+                     "server è quello già installato ("),
+            std::string::npos);
+  EXPECT_EQ(ReadFile(prefix.Drive('d') / "drubel/avendro-installati.txt"),
+            "dunmar.rar server 1 200\r\n");
+  // Each night's report reaches the server whole, named after the shop.
+  ASSERT_FALSE(server.stored.empty());
+  EXPECT_TRUE(server.stored[1].starts_with("Bar_Rossi.txt\nnegozio: Bar Rossi\r\n"));
+  EXPECT_NE(server.stored.back().find("programma: varnok non riuscito: lo script"),
+            std::string::npos);
+}
 
 TEST(Bootstrap, AcceptedInstallerIsDownloadedAndStartedThenTheRunConnectsAgain) {
   Bootstrap b;

@@ -6,7 +6,7 @@
         [--refuse NAME] [--break NAME] [--stall NAME] [--short NAME]
         [--long NAME] [--no-size NAME] [--trickle NAME] [--stall-greeting]
         [--announce-short NAME] [--no-rest] [--not-ftp]
-        [--rate BYTES_PER_SECOND]
+        [--rate BYTES_PER_SECOND] [--upload-folder FOLDER]
 
 Prints the port on stdout once it accepts connections, then serves until
 it is terminated. Faults, for the file NAME of any folder:
@@ -26,9 +26,12 @@ it is terminated. Faults, for the file NAME of any folder:
   --not-ftp          new connections are greeted by an SSH server's line
 A stall or a trickle lasts at most --stall-seconds (default 120), then the
 transfer ends (226) with what has been sent. --log FILE records the
-sessions (logins, REST, SIZE and MDTM, transfers, disconnects) in FILE.
+sessions (logins, REST, SIZE and MDTM, transfers with their bytes, and at
+each disconnect the bytes sent on the control connection) in FILE.
 --rate sends the data of every transfer at most that fast, evenly, as
 over a link of that speed (125000000 for 1 Gbit/s), with or without TLS.
+--upload-folder FOLDER (below the home, made when missing) allows storing
+and renaming files there, and nowhere else: the shops' reports.
 
 --tls makes a new certificate authority and a certificate for 127.0.0.1
 and localhost signed by it (with --tls-wrong-name, for other.example
@@ -350,10 +353,19 @@ def make_handler(opts):
                 return None
             return super().ftp_REST(line)
 
+        _control_bytes = 0
+
         def respond(self, resp, logfun=logger.debug):
             if self._announce is not None and resp[:4] in ("150 ", "125 "):
                 resp = "%sOpening BINARY mode data connection (%d bytes)." % (resp[:4], self._announce)
+            self._control_bytes += len(resp) + 2
             super().respond(resp, logfun)
+
+        def on_disconnect(self):
+            # What the client received on the control connection; the data
+            # connections' bytes are in the lines of the transfers.
+            self.log("control bytes sent %d" % self._control_bytes)
+            super().on_disconnect()
 
         def process_command(self, cmd, *args, **kwargs):
             super().process_command(cmd, *args, **kwargs)
@@ -457,6 +469,8 @@ def main():
     parser.add_argument("--tls-dir")
     parser.add_argument("--rate", type=int, default=0)
     parser.add_argument("--log")
+    parser.add_argument("--upload-folder", action="append", default=[],
+                        help="a folder below the home where files may be stored and renamed")
     opts = parser.parse_args()
 
     if opts.log:
@@ -466,6 +480,11 @@ def main():
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(opts.user, opts.password, os.path.abspath(opts.home), perm="elr")
+    # As a vendor allows it on vsftpd: store and rename in that folder alone.
+    for folder in opts.upload_folder:
+        path = os.path.join(os.path.abspath(opts.home), folder)
+        os.makedirs(path, exist_ok=True)
+        authorizer.override_perm(opts.user, path, perm="elrwf", recursive=True)
     handler = make_handler(opts)
     handler.authorizer = authorizer
     server = ThreadedFTPServer(("127.0.0.1", opts.port), handler)

@@ -24,7 +24,8 @@ RunOutcome RemoteUpdate::Aggiorna() {
     const Product& row = Row(slot);
     // Download target and RAR argument alike, trailing blank included.
     const std::string archive = OnDrive(lettera, row.updateLocalPath);
-    if (!Scarica(std::string(row.updateArchive), archive)) {
+    ArchiveIdentity identity;
+    if (!Scarica(std::string(row.updateArchive), archive, &identity)) {
       FineAggiornamento();
       return {RunOutcome::kProgramFailed, slot};
     }
@@ -34,7 +35,7 @@ RunOutcome RemoteUpdate::Aggiorna() {
       window_.AggiungiStato("Il programma è stato scaricato ");
     }
     if (!ScriviEAvvia(OnDrive(lettera, row.updateScriptPath), UpdateScript(slot, lettera, archive),
-                      slot)) {
+                      slot, {std::string(row.updateArchive), identity})) {
       FineAggiornamento();
       return {RunOutcome::kProgramFailed, slot};
     }

@@ -1,5 +1,7 @@
 #include "update/checked_download.h"
+
 #include "platform/text.h"
+#include "update/installed_archives.h"
 
 #include <map>
 #include <sstream>
@@ -8,9 +10,6 @@
 namespace avendro {
 
 namespace {
-
-// The state file is a few lines; a longer one is not ours.
-constexpr size_t kMaxStateFile = 256 * 1024;
 
 // The last component of a Windows path.
 std::string NameOf(const std::string& path) {
@@ -55,18 +54,6 @@ std::map<std::string, int64_t> ParseState(const std::string& text) {
 
 std::string StatePath(const std::string& local) {
   return local.substr(0, 2) + CheckedDownload::kStateFile;
-}
-
-std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('\\')); }
-
-// The state file's text; a drive without one, or without the work folder,
-// has accepted nothing yet.
-Status ReadState(FileSystem& files, const std::string& path, std::string* text) {
-  text->clear();
-  std::string found;
-  Status status = files.FindEntry(FolderOf(path), kMaskDirectory, &found);
-  if (status.ok() && !found.empty()) status = files.ReadSmallFile(path, kMaxStateFile, text);
-  return status;
 }
 
 }  // namespace
@@ -144,7 +131,7 @@ Status CheckedDownload::FetchSignature(const std::string& remote, const std::str
     return Status::Error(remote + ": la firma è di un altro file (" + claims->file + ")");
   }
   std::string state;
-  status = ReadState(files_, StatePath(local), &state);
+  status = ReadRecordFile(files_, StatePath(local), &state);
   if (!status.ok()) return Status::Error(remote + ": " + status.message());
   const auto newest = ParseState(state);
   auto accepted = newest.find(Lower(remote));
@@ -160,7 +147,7 @@ Status CheckedDownload::FetchSignature(const std::string& remote, const std::str
 Status CheckedDownload::Remember(const std::string& local, const SignedClaims& claims) {
   const std::string path = StatePath(local);
   std::string text;
-  Status status = ReadState(files_, path, &text);
+  Status status = ReadRecordFile(files_, path, &text);
   if (!status.ok()) return status;
   auto newest = ParseState(text);
   int64_t& kept = newest[Lower(claims.file)];
@@ -169,13 +156,7 @@ Status CheckedDownload::Remember(const std::string& local, const SignedClaims& c
   text.clear();
   for (const auto& [name, timestamp] : newest)
     text += std::to_string(timestamp) + " " + name + "\r\n";
-  // The work folder is made by the scan; a drive without it gets it here.
-  const std::string folder = FolderOf(path);
-  std::string found;
-  status = files_.FindEntry(folder, kMaskDirectory, &found);
-  if (status.ok() && found.empty()) status = files_.CreateFolder(folder);
-  if (status.ok()) status = files_.WriteFile(path, text);
-  return status;
+  return WriteRecordFile(files_, path, text);
 }
 
 // Partial files of the same target that are not `keep`, or that nobody has
@@ -204,7 +185,25 @@ void CheckedDownload::RemoveLeftovers(const std::string& local, const std::strin
   }
 }
 
-Status CheckedDownload::Download(const std::string& remote, const std::string& local) {
+Status CheckedDownload::Identify(const std::string& remote, const std::string& local,
+                                 ArchiveIdentity* identity) {
+  *identity = {};
+  if (key_) {
+    std::string minisig;
+    SignedClaims claims;
+    Status status = FetchSignature(remote, local, &minisig, &claims);
+    if (status.ok()) *identity = SignedIdentity(claims.timestamp);
+    return status;
+  }
+  RemoteFile info;
+  Status status = transport_.Describe(remote, &info);
+  if (!status.ok()) return Status::Error(remote + ": " + status.message());
+  *identity = ServerIdentity(info);
+  return Status::Ok();
+}
+
+Status CheckedDownload::Download(const std::string& remote, const std::string& local,
+                                 ArchiveIdentity* got) {
   std::string minisig;
   SignedClaims claims;
   if (key_) {
@@ -297,6 +296,8 @@ Status CheckedDownload::Download(const std::string& remote, const std::string& l
   if (!status.ok()) {
     file.reset();
     (void)files_.RemoveFile(partial);
+  } else if (got != nullptr) {
+    *got = key_ ? SignedIdentity(claims.timestamp) : ServerIdentity(info);
   }
   return status;
 }

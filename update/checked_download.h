@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "update/installed_archives.h"
 #include "update/signature.h"
 #include "update/transport.h"
 
@@ -35,7 +36,18 @@ class CheckedDownload {
   // partial file that the next download of the same file resumes while the
   // server's file is unchanged; partial files no resume can use, and
   // temporary files of runs that were killed, are removed.
-  Status Download(const std::string& remote, const std::string& local);
+  // On success `*got`, when given, is the identity of the file now at
+  // `local` (empty when the server told too little to know it again).
+  Status Download(const std::string& remote, const std::string& local,
+                  ArchiveIdentity* got = nullptr);
+
+  // What the archive `remote` of the current folder is, without fetching
+  // it: with a key, its signature alone is fetched and checked as a
+  // download would check it (made with the key, naming `remote`, no older
+  // than the one accepted on the drive of `local`); without one, the
+  // server's size and time. Fails, saying why, when the server cannot be
+  // asked or the signature would be refused.
+  Status Identify(const std::string& remote, const std::string& local, ArchiveIdentity* identity);
 
   // While the bytes of a file arrive: how many of the file are there, and
   // its size (-1 unknown). False otherwise.

@@ -2,7 +2,10 @@
 
 namespace avendro {
 
-Ftp::Ftp(FileSystem& files) : download_(transport_, files) {
+Ftp::Ftp(FileSystem& files) : Ftp(files, transport_) {}
+
+Ftp::Ftp(FileSystem& files, Transport& transport)
+    : channel_(transport), download_(channel_, files) {
   transport_.SetTimeLimits(kConnectLimit, kStallLimit);
   transport_.SetSlowLimit(kSlowBytesPerSecond, kSlowSpan);
   transport_.SetKeepAlive([this] { Tick(); }, std::chrono::milliseconds(50));
@@ -24,22 +27,35 @@ void Ftp::Tick() {
 
 Status Ftp::Connect() {
   connected_ = false;
-  Status status = transport_.Connect();
+  Status status = channel_.Connect();
   connected_ = status.ok();
   return status;
 }
 
-Status Ftp::ChangeFolder(const std::string& folder) { return transport_.ChangeFolder(folder); }
+Status Ftp::ChangeFolder(const std::string& folder) { return channel_.ChangeFolder(folder); }
 
-Status Ftp::Download(const std::string& remote, const std::string& local) {
+Status Ftp::Download(const std::string& remote, const std::string& local, ArchiveIdentity* got) {
   if (cancel_.cancelled()) return Status::Error(FtpTransport::kClosing);
   if (!connected_) return Status::Error(kNotConnected);
-  return download_.Download(remote, local);
+  return download_.Download(remote, local, got);
+}
+
+Status Ftp::Identify(const std::string& remote, const std::string& local,
+                     ArchiveIdentity* identity) {
+  if (cancel_.cancelled()) return Status::Error(FtpTransport::kClosing);
+  if (!connected_) return Status::Error(kNotConnected);
+  return download_.Identify(remote, local, identity);
+}
+
+Status Ftp::Store(const std::string& remote, const std::string& bytes) {
+  if (cancel_.cancelled()) return Status::Error(FtpTransport::kClosing);
+  if (!connected_) return Status::Error(kNotConnected);
+  return channel_.Store(remote, bytes);
 }
 
 Status Ftp::Disconnect() {
   connected_ = false;
-  return transport_.Disconnect();
+  return channel_.Disconnect();
 }
 
 }  // namespace avendro

@@ -23,6 +23,9 @@ namespace avendro {
 class Ftp {
  public:
   explicit Ftp(FileSystem& files);
+  // Over another transport (tests): the login values, protection and limits
+  // below then reach the unused FTP transport only.
+  Ftp(FileSystem& files, Transport& transport);
   Ftp(const Ftp&) = delete;
   Ftp& operator=(const Ftp&) = delete;
 
@@ -49,7 +52,14 @@ class Ftp {
 
   // Downloads `remote` from the current folder to the Windows path `local`;
   // see CheckedDownload::Download.
-  Status Download(const std::string& remote, const std::string& local);
+  Status Download(const std::string& remote, const std::string& local,
+                  ArchiveIdentity* got = nullptr);
+
+  // See CheckedDownload::Identify.
+  Status Identify(const std::string& remote, const std::string& local, ArchiveIdentity* identity);
+
+  // Stores `bytes` as `remote` in the current folder; see Transport::Store.
+  Status Store(const std::string& remote, const std::string& bytes);
 
   // Logs out and closes the control connection.
   Status Disconnect();
@@ -97,6 +107,7 @@ class Ftp {
 
   CancelToken cancel_;
   FtpTransport transport_{cancel_};
+  Transport& channel_;  // transport_, or the one given
   CheckedDownload download_;
   bool connected_ = false;
   std::function<void()> keep_alive_;

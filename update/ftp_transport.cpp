@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <mutex>
 
@@ -111,6 +112,15 @@ struct FtpCallbacks {
       transfer->span_bytes = transfer->received;
     }
     return 0;
+  }
+
+  // The bytes of a STOR, from the string the request names.
+  static size_t OnRead(char* buffer, size_t size, size_t count, void* p) {
+    auto* upload = static_cast<std::pair<const std::string*, size_t>*>(p);
+    const size_t n = std::min(size * count, upload->first->size() - upload->second);
+    std::copy_n(upload->first->data() + upload->second, n, buffer);
+    upload->second += n;
+    return n;
   }
 
   // The same text, as headers.
@@ -292,6 +302,18 @@ int FtpTransport::Perform(const Request& request) {
     rest = curl_slist_append(nullptr, ("REST " + std::to_string(request.resume_from)).c_str());
   }
   curl_easy_setopt(c, CURLOPT_PREQUOTE, rest);
+  curl_slist* after = nullptr;
+  for (const std::string& command : request.after)
+    after = curl_slist_append(after, command.c_str());
+  curl_easy_setopt(c, CURLOPT_POSTQUOTE, after);
+  std::pair<const std::string*, size_t> upload{request.upload, 0};
+  if (request.upload != nullptr) {
+    curl_easy_setopt(c, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(c, CURLOPT_READFUNCTION, &FtpCallbacks::OnRead);
+    curl_easy_setopt(c, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(request.upload->size()));
+  }
   curl_easy_setopt(c, CURLOPT_WRITEDATA, transfer);
   char message[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, message);
@@ -320,7 +342,10 @@ int FtpTransport::Perform(const Request& request) {
   }
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(c, CURLOPT_PREQUOTE, nullptr);
+  curl_easy_setopt(c, CURLOPT_POSTQUOTE, nullptr);
+  curl_easy_setopt(c, CURLOPT_UPLOAD, 0L);
   curl_slist_free_all(rest);
+  curl_slist_free_all(after);
   transfer_ = nullptr;
   if (!not_ftp_.empty()) code = CURLE_WEIRD_SERVER_REPLY;
   if (cancel_.cancelled()) {
@@ -484,6 +509,21 @@ FetchEnd FtpTransport::Fetch(const std::string& remote, uint64_t offset, int64_t
     return FetchEnd::kDone;
   }
   return FetchEnd::kFailed;
+}
+
+Status FtpTransport::Store(const std::string& remote, const std::string& bytes) {
+  reason_.clear();
+  if (cancel_.cancelled()) return Status::Error(kClosing);
+  if (!connected_) return Status::Error(kNotConnected);
+  // The rename is a command of the same session, after the transfer: a
+  // reader sees the earlier file or this one, whole.
+  const std::string temporary = "." + remote + ".avendro-part";
+  Request store;
+  store.path = folder_ + temporary;
+  store.upload = &bytes;
+  store.after = {"RNFR " + temporary, "RNTO " + remote};
+  if (Perform(store) != CURLE_OK) return Status::Error(remote + ": " + reason_);
+  return Status::Ok();
 }
 
 Status FtpTransport::Disconnect() {

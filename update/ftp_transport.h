@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "update/transport.h"
 
@@ -46,6 +47,7 @@ class FtpTransport : public Transport {
   Status Describe(const std::string& remote, RemoteFile* file) override;
   FetchEnd Fetch(const std::string& remote, uint64_t offset, int64_t whole, FetchSink& sink,
                  std::string* reason) override;
+  Status Store(const std::string& remote, const std::string& bytes) override;
   Status Disconnect() override;
 
   static constexpr char kClosing[] = "operazione interrotta: la finestra viene chiusa";
@@ -61,11 +63,13 @@ class FtpTransport : public Transport {
   // login directory, "" or ending in "/" for a folder.
   struct Request {
     std::string path;
-    bool fresh = false;            // a new connection
-    bool close_after = false;      // QUIT after it
-    bool file_times = false;       // ask MDTM
-    uint64_t resume_from = 0;      // REST
-    Transfer* transfer = nullptr;  // none: no data is fetched
+    bool fresh = false;                   // a new connection
+    bool close_after = false;             // QUIT after it
+    bool file_times = false;              // ask MDTM
+    uint64_t resume_from = 0;             // REST
+    Transfer* transfer = nullptr;         // none: no data is fetched
+    const std::string* upload = nullptr;  // STOR these bytes instead
+    std::vector<std::string> after;       // commands once the transfer is done
   };
 
   bool Ready();

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/local_time.h"
+#include "platform/text.h"
 #include "platform/windows_rules.h"
 #include "update/ftp_settings.h"
 
@@ -11,7 +13,8 @@ namespace avendro {
 
 FtpSettings CompiledFtpSettings() {
   FtpSettings settings{
-      HostFtp, UtenteFtp, PasswordFtp, CartellaSito, {TlsRequired, TrustedCaPem}, std::nullopt};
+      HostFtp,      UtenteFtp,   PasswordFtp, CartellaSito, {TlsRequired, TrustedCaPem},
+      std::nullopt, ReportFolder};
   // The build refuses a malformed key, so this cannot fail; were it to,
   // no download must pass unchecked.
   if (!CompiledSigningKey(&settings.signing_key).ok()) std::abort();
@@ -62,9 +65,10 @@ void RemoteUpdate::Motivo(const Status& failure) {
   window_.AggiungiStato("Motivo: " + failure.message());
 }
 
-bool RemoteUpdate::Scarica(const std::string& remote, const std::string& local) {
+bool RemoteUpdate::Scarica(const std::string& remote, const std::string& local,
+                           ArchiveIdentity* got) {
   window_.AggiungiStato("Inizio download programma ");
-  Status result = ftp_.Download(remote, local);
+  Status result = ftp_.Download(remote, local, got);
   window_.ShowProgress("");
   if (!result.ok()) {
     window_.AggiungiStato("Impossibile scaricare il programma. Riprovare più tardi");
@@ -99,25 +103,24 @@ RemoteUpdate::Opening RemoteUpdate::Apertura() {
 
   window_.SetPointer(Pointer::kHourglass);
   window_.ShowBusy(true);
-  if (!Collega()) return Opening::kServerFailed;
+  return OpenDownloadFolder() ? Opening::kGoOn : Opening::kServerFailed;
+}
+
+bool RemoteUpdate::OpenDownloadFolder() {
+  if (!Collega()) return false;
   Status result = ftp_.ChangeFolder(settings_.site + "/download");
   if (!result.ok()) {
     window_.AggiungiStato("La Directory 'download' non esiste sul server ");
     Motivo(result);
-    return Opening::kServerFailed;
+    return false;
   }
-  return Opening::kGoOn;
+  return true;
 }
 
 bool RemoteUpdate::Collega() {
   window_.AggiungiStato("Collegamento al sito ZEFIRANO");
   window_.SetPointer(Pointer::kHourglass);
-  ftp_.SetHost(settings_.host);
-  ftp_.SetAccount(settings_.user);
-  ftp_.SetPassword(settings_.password);
-  ftp_.SetTls(settings_.tls);
-  ftp_.SetSigningKey(settings_.signing_key);
-  Status result = ftp_.Connect();
+  Status result = Login();
   window_.SetPointer(Pointer::kHourglass);
   if (!result.ok()) {
     window_.AggiungiStato("Impossibile connettersi al server " + settings_.host +
@@ -129,6 +132,34 @@ bool RemoteUpdate::Collega() {
   return true;
 }
 
+Status RemoteUpdate::Login() {
+  ftp_.SetHost(settings_.host);
+  ftp_.SetAccount(settings_.user);
+  ftp_.SetPassword(settings_.password);
+  ftp_.SetTls(settings_.tls);
+  ftp_.SetSigningKey(settings_.signing_key);
+  return ftp_.Connect();
+}
+
+Status RemoteUpdate::StoreReport(const std::string& name, const std::string& text) {
+  if (!reports()) return Status::Error("nessuna cartella dei rapporti");
+  Status status = Login();
+  if (status.ok()) status = ftp_.ChangeFolder(settings_.site + "/" + settings_.report_folder);
+  if (status.ok()) status = ftp_.Store(name, text);
+  if (status.ok()) return ftp_.Disconnect();
+  (void)ftp_.Disconnect();  // the failure above says what matters
+  return status;
+}
+
+std::string RemoteUpdate::WithoutPassword(std::string text) const {
+  const std::string& secret = settings_.password;
+  if (secret.size() < 4) return text;
+  for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
+    text.replace(at, secret.size(), "********");
+  }
+  return text;
+}
+
 int RemoteUpdate::ReportEndedScripts() {
   int failed = 0;
   for (auto it = unreported_.begin(); it != unreported_.end();) {
@@ -137,14 +168,70 @@ int RemoteUpdate::ReportEndedScripts() {
       continue;
     }
     std::optional<uint32_t> code = platform_.launcher.ExitCode(it->task);
-    if (code && *code != 0) {
-      window_.AggiungiStato("Lo script " + it->path + " (" + std::string(Row(it->slot).caption) +
-                            ") è terminato con il codice " + windows::ExitCodeText(*code));
+    const std::string script =
+        "Lo script " + it->path + " (" + std::string(Row(it->slot).caption) + ")";
+    if (!code) {
+      window_.AggiungiStato(script + " è terminato senza un codice di uscita (interrotto)");
+      failed_scripts_.push_back(it->slot);
       ++failed;
+    } else if (*code != 0) {
+      window_.AggiungiStato(script + " è terminato con il codice " + windows::ExitCodeText(*code));
+      failed_scripts_.push_back(it->slot);
+      ++failed;
+    } else {
+      RecordInstalled(it->installs);
     }
     it = unreported_.erase(it);
   }
   return failed;
+}
+
+void RemoteUpdate::RecordInstalled(const Installs& installs) {
+  if (installs.archive.empty() || installs.identity.text.empty()) return;
+  InstalledArchives record(platform_.files, modu1_.LetteraUnita);
+  Status status = record.Record(installs.archive, installs.identity);
+  if (!status.ok())
+    window_.AggiungiStato("Impossibile registrare l'aggiornamento installato " + status.message());
+}
+
+bool RemoteUpdate::FindUpdates(const std::vector<int>& slots, std::vector<int>* updates,
+                               int* failed) {
+  updates->clear();
+  *failed = 0;
+  window_.ShowBusy(true);
+  const bool reached = OpenDownloadFolder();
+  InstalledArchives record(platform_.files, modu1_.LetteraUnita);
+  for (size_t i = 0; reached && i < slots.size(); ++i) {
+    const Product& row = Row(slots[i]);
+    const std::string caption = TrimmedRight(row.caption);
+    ArchiveIdentity identity;
+    Status status = ftp_.Identify(std::string(row.updateArchive),
+                                  OnDrive(modu1_.LetteraUnita, row.updateLocalPath), &identity);
+    std::string installed;
+    if (status.ok()) status = record.Find(std::string(row.updateArchive), &installed);
+    if (!status.ok()) {
+      window_.AggiungiStato("Impossibile controllare l'aggiornamento di " + caption);
+      Motivo(status);
+      ++*failed;
+    } else if (identity.text.empty()) {
+      window_.AggiungiStato("Aggiornamento di " + caption +
+                            " senza confronto: il server non dice dimensione e data dell'archivio");
+    } else if (identity.text == installed) {
+      window_.AggiungiStato("Nessun aggiornamento per " + caption +
+                            ": l'archivio sul server è quello già installato (" +
+                            LocalTimeText(std::chrono::system_clock::from_time_t(identity.time)) +
+                            ")");
+      continue;
+    } else {
+      window_.AggiungiStato("Aggiornamento disponibile per " + caption + " (" +
+                            LocalTimeText(std::chrono::system_clock::from_time_t(identity.time)) +
+                            ")");
+    }
+    updates->push_back(slots[i]);
+  }
+  if (reached) (void)ftp_.Disconnect();  // what was asked is known; a failed logout changes nothing
+  window_.ShowBusy(false);
+  return reached;
 }
 
 int RemoteUpdate::WaitForScripts(std::chrono::milliseconds limit) {
@@ -166,12 +253,14 @@ int RemoteUpdate::WaitForScripts(std::chrono::milliseconds limit) {
                           std::string(Row(script.slot).caption) + ") è ancora in esecuzione dopo " +
                           std::to_string(minutes) + " minuti");
     ++failed;
+    failed_scripts_.push_back(script.slot);
   }
   unreported_.clear();
   return failed;
 }
 
-bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& bytes, int slot) {
+bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& bytes, int slot,
+                                Installs installs) {
   // Several programs share one script file: a script still running must
   // not have its file rewritten under it.
   std::string key;
@@ -203,7 +292,7 @@ bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& byte
     }
     scripts_.erase(earlier);
     // The earlier run's result before the file that held it is rewritten.
-    ReportEndedScripts();
+    (void)ReportEndedScripts();  // counted in failed_scripts_
   }
 
   Status status = platform_.files.WriteFile(path, bytes);
@@ -218,7 +307,7 @@ bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& byte
     return false;
   }
   scripts_[key] = task;
-  unreported_.push_back({task, path, slot});
+  unreported_.push_back({task, path, slot, std::move(installs)});
   return true;
 }
 

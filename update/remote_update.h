@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "port/window_port.h"
 #include "update/ftp.h"
+#include "update/installed_archives.h"
 
 namespace avendro {
 
@@ -22,6 +23,7 @@ struct FtpSettings {
   std::string site;                       // CartellaSito, in the login directory
   FtpTls tls;                             // how the connection is protected
   std::optional<SigningKey> signing_key;  // when set, every download must be signed with it
+  std::string report_folder;              // below the site: where runs store reports; "": none
 };
 
 // HostFtp, UtenteFtp, PasswordFtp and CartellaSito as built in, with the
@@ -72,11 +74,34 @@ class RemoteUpdate {
   // update/scarico_installa_rar.cpp.
   void ScaricoInstallaRar();
 
+  // For a run without a window: which of `slots` have an archive on the
+  // server other than the one last installed on this drive (an archive the
+  // server tells too little of, or that cannot be asked for, counts as new:
+  // its download will say why it fails). Logs in, asks, one line for each
+  // program, logs out. Returns false, the lines saying why, when the server
+  // or its download folder cannot be reached; `*failed` counts the archives
+  // that could not be asked for.
+  bool FindUpdates(const std::vector<int>& slots, std::vector<int>* updates, int* failed);
+
+  // Stores `text` as `name` in the site's report folder, whole or not at
+  // all: a login of its own, the store, the logout. Writes no line; the
+  // Status says what failed. Fails when the program has no report folder.
+  Status StoreReport(const std::string& name, const std::string& text);
+  bool reports() const { return !settings_.report_folder.empty(); }
+
+  // `text` with every occurrence of the server's password masked, when the
+  // password is long enough (4 characters) to be told from ordinary words:
+  // for text that leaves the shop.
+  std::string WithoutPassword(std::string text) const;
+
   // Logs one line for each script started by these runs that has ended
   // since the last call with an exit code other than 0, naming the script,
   // its program's caption and the code: a script's window closes at its
   // end and takes a RAR error or a refused copy with it. Called whenever
   // the window is idle, so also after the run that started it has ended.
+  // A script of "AGGIORNA" that ended with 0 has installed its archive:
+  // the drive's record of installed archives says so from then on.
+  // A script that ended without an exit code (killed) counts as failed.
   // Returns how many of those codes were not 0.
   int ReportEndedScripts();
 
@@ -85,6 +110,11 @@ class RemoteUpdate {
   // a line of its own. Returns how many ended with a code other than 0 or
   // were still running.
   int WaitForScripts(std::chrono::milliseconds limit);
+
+  // The programs whose scripts, started by these runs, have been reported
+  // as failed so far, by either call above or before a script's file was
+  // rewritten: one entry per failed script.
+  const std::vector<int>& failed_scripts() const { return failed_scripts_; }
 
   // How long a script rewrite waits for the earlier run of that script.
   void SetScriptWaitLimit(std::chrono::milliseconds limit) { script_wait_limit_ = limit; }
@@ -106,19 +136,36 @@ class RemoteUpdate {
   // Connects with fresh login values; on failure logs the failure line and
   // its reason.
   bool Collega();
+  // Hands the login values to the FTP control and connects.
+  Status Login();
+
+  // Collega, then the change to the server's download folder, whose
+  // failure is logged with its reason too.
+  bool OpenDownloadFolder();
 
   // Downloads `remote` to `local` with the window showing the progress;
-  // on failure logs the failure line and its reason.
-  bool Scarica(const std::string& remote, const std::string& local);
+  // on failure logs the failure line and its reason. `*got` as for
+  // Ftp::Download.
+  bool Scarica(const std::string& remote, const std::string& local, ArchiveIdentity* got = nullptr);
 
   // Logs the reason of a failed server operation.
   void Motivo(const Status& failure);
+
+  // What a script installs: recorded once it ends with 0.
+  struct Installs {
+    std::string archive;  // the archive's name on the server; "": nothing to record
+    ArchiveIdentity identity;
+  };
 
   // Writes `bytes` to the script at `path` for the program of `slot` and
   // starts it maximised, after the earlier run of that script has ended. On
   // failure logs one line that names the script and the reason, and returns
   // false.
-  bool ScriviEAvvia(const std::string& path, const std::string& bytes, int slot);
+  bool ScriviEAvvia(const std::string& path, const std::string& bytes, int slot,
+                    Installs installs = {});
+
+  // The record of what the script installed, once it ended with 0.
+  void RecordInstalled(const Installs& installs);
 
   // Common end of "AGGIORNA". In update/aggiorna.cpp; the steps above it
   // are in update/remote_update.cpp.
@@ -134,8 +181,10 @@ class RemoteUpdate {
     uint64_t task;
     std::string path;
     int slot;
+    Installs installs;
   };
   std::vector<StartedScript> unreported_;  // started, and their end not yet looked at
+  std::vector<int> failed_scripts_;
   std::chrono::milliseconds script_wait_limit_ = kScriptWaitLimit;
 };
 

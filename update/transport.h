@@ -66,6 +66,13 @@ class Transport {
   // On any end but kDone and kRefused, `*reason` says why.
   virtual FetchEnd Fetch(const std::string& remote, uint64_t offset, int64_t whole, FetchSink& sink,
                          std::string* reason) = 0;
+  // Stores `bytes` as `remote` in the current folder: under a temporary
+  // name first, then renamed over `remote` in one step, so that a reader
+  // never sees half of it. Transports that cannot store say so.
+  virtual Status Store(const std::string& remote, const std::string& bytes) {
+    (void)bytes;
+    return Status::Error(remote + ": il server non accetta file");
+  }
   // Logs out and closes the connection.
   virtual Status Disconnect() = 0;
 };
