@@ -6,9 +6,11 @@
 
 #include "app/application.h"
 #include "app/avendro_version.h"
+#include "app/library_paths.h"
 #include "shell/command_line.h"
 
 int main(int argc, char* argv[]) {
+  avendro::PinLibrarySearch();
   // With arguments the program runs without a window (shell/command_line):
   // from a scheduled task with nobody logged on, or with no display. No Qt
   // object is made on that way.
@@ -23,6 +25,7 @@ int main(int argc, char* argv[]) {
                                    AVENDRO_RECORD_VERSION);
   }
 
+  avendro::PinQtLibraryPaths();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Avendro"));
   QApplication::setApplicationVersion(QStringLiteral(AVENDRO_RECORD_VERSION));

@@ -160,7 +160,8 @@ class FileSystem {
   // Takes the drive for this program: two windows on one work drive would
   // rewrite each other's scripts. Fails, saying so, while another Avendro
   // holds it, and when the drive is not there or holds the whole file
-  // system (NotAShopDrive); creates nothing on the drive.
+  // system (NotAShopDrive). Creates nothing on the drive but, on Windows,
+  // the work folder and its lock file avendro.lock.
   virtual Status LockDrive(char letter, std::unique_ptr<DriveLock>* lock) = 0;
 };
 

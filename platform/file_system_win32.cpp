@@ -32,15 +32,17 @@ std::string DriveRoot(const std::string& path) {
   return path.substr(0, 2) + "\\";
 }
 
-// A named mutex per volume: the system lets it go with the last handle,
-// however the program ends.
+// An exclusive lock on a file in the work folder, which only those who may
+// write that folder can take (a name in the system's namespace could be
+// squatted by any account); the system lets it go with the handle, however
+// the program ends.
 class Win32DriveLock : public DriveLock {
  public:
-  explicit Win32DriveLock(HANDLE mutex) : mutex_(mutex) {}
-  ~Win32DriveLock() override { CloseHandle(mutex_); }
+  explicit Win32DriveLock(HANDLE file) : file_(file) {}
+  ~Win32DriveLock() override { CloseHandle(file_); }
 
  private:
-  HANDLE mutex_;
+  HANDLE file_;
 };
 
 // Whether the drive of `root` ("z:\") is Wine's drive of the whole Unix
@@ -122,31 +124,33 @@ Status Win32FileSystem::FindEntry(const std::string& path, int mask, std::string
 }
 
 Status Win32FileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock) {
-  // The volume's serial number tells two drives apart that carry the same
-  // letter in two sessions of one machine; "Global\\" reaches across them.
   const std::wstring root = {static_cast<wchar_t>(letter), L':', L'\\'};
   if (GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR) {
     return Status::Error(std::string(1, letter) + ": non pronta");
   }
   if (HoldsWholeFileSystem(ToUtf8(root))) return NotAShopDrive(letter);
-  DWORD serial = 0;
-  if (!GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
-    serial = 0;  // a drive that cannot tell: the letter alone
+  // The work folder is made here when missing, as the scan would make it.
+  const std::wstring folder = root + L"drubel";
+  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    return Win32Error(ToUtf8(folder), GetLastError());
   }
-  wchar_t number[16];
-  std::swprintf(number, 16, L"%08lx", static_cast<unsigned long>(serial));
-  const std::wstring name = std::wstring(L"Global\\Avendro-") +
-                            static_cast<wchar_t>(std::tolower(static_cast<unsigned char>(letter))) +
-                            L"-" + number;
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-  const DWORD error = GetLastError();
-  // An elevated Avendro's mutex refuses a standard user's: open there too.
-  if (windows::MutexTakenByAnother(mutex != nullptr, error)) {
-    if (mutex != nullptr) CloseHandle(mutex);
-    return DriveTaken(letter);
+  const std::wstring path = folder + L"\\avendro.lock";
+  // Shared for reading and writing, so that another Avendro gets as far as
+  // the lock; never through a link planted under that name.
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  OVERLAPPED whole{};
+  if (file != INVALID_HANDLE_VALUE &&
+      !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+    error = GetLastError();
+    CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
   }
-  if (mutex == nullptr) return Win32Error(std::string(1, letter) + ":", error);
-  *lock = std::make_unique<Win32DriveLock>(mutex);
+  if (windows::LockTakenByAnother(error)) return DriveTaken(letter);
+  if (file == INVALID_HANDLE_VALUE) return Win32Error(ToUtf8(path), error);
+  *lock = std::make_unique<Win32DriveLock>(file);
   return Status::Ok();
 }
 

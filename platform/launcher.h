@@ -19,7 +19,8 @@ class Launcher {
  public:
   virtual ~Launcher() = default;
 
-  // Starts the program or script at the Windows path `path`. On success
+  // Starts the program or script at the Windows path `path`, with the
+  // folder that holds it as its current folder. On success
   // `*task` identifies the started task (never 0). Fails, with the reason,
   // when it cannot be started.
   virtual Status Start(const std::string& path, WindowStyle style, uint64_t* task) = 0;

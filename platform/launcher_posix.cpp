@@ -75,8 +75,15 @@ struct PosixLauncher::Children {
 PosixLauncher::PosixLauncher() : children_(std::make_shared<Children>()) {}
 
 Status PosixLauncher::Start(const std::string& path, WindowStyle style, uint64_t* task) {
-  std::vector<std::string> args = {"wine", "start", "/wait",
-                                   style == WindowStyle::kMinimizedFocus ? "/min" : "/max", path};
+  std::vector<std::string> args = {"wine", "start"};
+  // In its own folder, as on Windows: a script's "cd d:\drubel" changes
+  // the folder of d: but not the current drive.
+  const size_t cut = path.find_last_of('\\');
+  if (cut != std::string::npos) {
+    args.push_back("/d");
+    args.push_back(path.substr(0, cut == 2 ? 3 : cut));
+  }
+  args.insert(args.end(), {"/wait", style == WindowStyle::kMinimizedFocus ? "/min" : "/max", path});
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

@@ -8,7 +8,10 @@
 
 #include <cctype>
 #include <cstdint>
+#include <vector>
 
+#include "platform/security_win32.h"
+#include "platform/token_win32.h"
 #include "platform/utf16_win32.h"
 #include "platform/win32_error.h"
 #include "platform/windows_rules.h"
@@ -24,14 +27,93 @@ bool IsBatchScript(const std::string& path) {
   return extension == "bat" || extension == "cmd";
 }
 
-// The command interpreter: %ComSpec%, else cmd.exe of the system folder.
+std::string& Interpreter() {
+  static std::string interpreter;
+  return interpreter;
+}
+
+// The command interpreter: cmd.exe of the system folder. %ComSpec% is the
+// user's to set, and an elevated Avendro would run what it names.
 std::string CommandInterpreter() {
+  if (!Interpreter().empty()) return Interpreter();
   wchar_t buf[MAX_PATH];
-  DWORD n = GetEnvironmentVariableW(L"ComSpec", buf, MAX_PATH);
-  if (n > 0 && n < MAX_PATH) return ToUtf8(std::wstring_view(buf, n));
-  n = GetSystemDirectoryW(buf, MAX_PATH);
+  const UINT n = GetSystemDirectoryW(buf, MAX_PATH);
   if (n > 0 && n < MAX_PATH) return ToUtf8(std::wstring_view(buf, n)) + "\\cmd.exe";
   return "cmd.exe";
+}
+
+// The folder that holds `path` ("d:\" for "d:\x.bat"), or "" for a bare name.
+std::string OwnFolder(const std::string& path) {
+  const size_t cut = path.find_last_of("\\/");
+  if (cut == std::string::npos) return "";
+  return path.substr(0, cut == 2 && path[1] == ':' ? 3 : cut);
+}
+
+// The target folders of a script's Copy lines ("Copy d:\drubel\x.exe
+// c:\programmi\varnok" gives "c:\programmi\varnok").
+std::vector<std::string> CopyTargets(const std::string& script) {
+  std::vector<std::string> targets;
+  std::wstring wide;
+  if (!ToUtf16(script, &wide).ok()) return targets;
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return targets;
+  char buf[4096];
+  DWORD n = 0;
+  std::string text;
+  if (ReadFile(file, buf, sizeof buf, &n, nullptr)) text.assign(buf, n);
+  CloseHandle(file);
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.size() > 5 && (line[0] == 'C' || line[0] == 'c') && line.substr(1, 4) == "opy ") {
+      targets.push_back(line.substr(line.find_last_of(' ') + 1));
+    }
+  }
+  return targets;
+}
+
+// With administrator rights, what a standard user could have put in place
+// must not run: the program or script, its folder, for a script the work
+// folder whose rar it calls and the folders its Copy lines write to, nor a
+// path through a link anyone could have planted. Each line says why and
+// what to do.
+Status RefusePlantable(const std::string& path) {
+  std::vector<std::string> places = {path, OwnFolder(path)};
+  if (IsBatchScript(path) && path.size() > 2 && path[1] == ':') {
+    places.push_back(path.substr(0, 2) + "\\drubel");
+    for (const std::string& target : CopyTargets(path)) places.push_back(target);
+  }
+  const std::string refused = path + ": non avviato: Avendro ha i diritti di amministratore e ";
+  const std::string what_to_do = "; avviare Avendro senza diritti di amministratore";
+  for (const std::string& place : places) {
+    if (place.empty()) continue;
+    const std::string link = UntrustedLinkOnPath(place);
+    if (!link.empty()) {
+      return Status::Error(refused + link + " è un collegamento che un utente può aver creato" +
+                           what_to_do);
+    }
+    // A place not there yet is judged by the folder it would be made in.
+    std::string existing = place;
+    std::wstring wide;
+    while (ToUtf16(existing, &wide).ok() &&
+           GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES && existing.size() > 3) {
+      existing = OwnFolder(existing);
+    }
+    bool writable = true;
+    Status status = StandardUsersCanWritePath(existing, &writable);
+    if (!status.ok()) {
+      return Status::Error(refused + "i permessi di " + existing + " non sono leggibili (" +
+                           status.message() + ")" + what_to_do);
+    }
+    if (writable) {
+      return Status::Error(refused + existing + " può essere modificato dagli utenti" + what_to_do);
+    }
+  }
+  return Status::Ok();
 }
 
 // "Global\Avendro-script-<hash>", the hash (FNV-1a) over the script's
@@ -74,6 +156,8 @@ bool Win32Launcher::RunningAnywhere(const std::string& key) {
   return !counted || info.ActiveProcesses > 0;
 }
 
+void Win32Launcher::UseInterpreter(const std::string& path) { Interpreter() = path; }
+
 Win32Launcher::~Win32Launcher() {
   for (const auto& [task, handle] : processes_) CloseHandle(handle);
 }
@@ -86,12 +170,17 @@ Status Win32Launcher::Start(const std::string& path, WindowStyle style, uint64_t
     program = CommandInterpreter();
     parameters = "/c \"\"" + path + "\"\"";
   }
+  if (RunningElevated()) {
+    Status refused = RefusePlantable(path);
+    if (!refused.ok()) return refused;
+  }
   // The path is converted first: when it is not UTF-8, the error names it
   // rather than the command line.
-  std::wstring wide_program, wide_parameters;
+  std::wstring wide_program, wide_parameters, wide_folder;
   Status status = ToUtf16(path, &wide_program);
   if (status.ok()) status = ToUtf16(program, &wide_program);
   if (status.ok()) status = ToUtf16(parameters, &wide_parameters);
+  if (status.ok()) status = ToUtf16(OwnFolder(path), &wide_folder);
   if (!status.ok()) return status;
 
   SHELLEXECUTEINFOW info;
@@ -102,6 +191,10 @@ Status Win32Launcher::Start(const std::string& path, WindowStyle style, uint64_t
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
   info.lpFile = wide_program.c_str();
   info.lpParameters = wide_parameters.empty() ? nullptr : wide_parameters.c_str();
+  // Whatever folder Avendro was started from (the Task Scheduler's
+  // System32, a vendor's profile): a script's "cd d:\drubel" changes the
+  // folder of d: but not the current drive.
+  info.lpDirectory = wide_folder.empty() ? nullptr : wide_folder.c_str();
   info.nShow = style == WindowStyle::kMaximizedFocus ? SW_SHOWMAXIMIZED : SW_SHOWMINIMIZED;
   // The shell may hand the start to extensions that need COM.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

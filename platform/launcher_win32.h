@@ -8,9 +8,9 @@ namespace avendro {
 
 // Starts programs as the shell does (ShellExecuteEx), so that an installer
 // that asks for administrator rights gets the system's prompt, and batch
-// scripts (.bat, .cmd) through "cmd.exe /c"; each in a new console, with the
+// scripts (.bat, .cmd) through "cmd.exe /c" of the system folder; each in a new console, with the
 // window style as the show command (3 SW_SHOWMAXIMIZED, 2 SW_SHOWMINIMIZED)
-// and in this program's current directory. The task is the process id; its
+// and in the folder that holds the program or script. The task is the process id; its
 // handle is kept until Running, or the next Start, sees the process end, so
 // the id cannot be reused meanwhile, and its exit code is kept from then on.
 class Win32Launcher : public Launcher {
@@ -19,6 +19,10 @@ class Win32Launcher : public Launcher {
   ~Win32Launcher() override;
   Win32Launcher(const Win32Launcher&) = delete;
   Win32Launcher& operator=(const Win32Launcher&) = delete;
+
+  // Scripts run by this interpreter instead of cmd.exe of the system folder
+  // (never %ComSpec%, which the user sets); "" goes back to it. For tests.
+  static void UseInterpreter(const std::string& path);
 
   Status Start(const std::string& path, WindowStyle style, uint64_t* task) override;
   bool Running(uint64_t task) override;

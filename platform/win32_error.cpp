@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "platform/token_win32.h"
 #include "platform/utf16_win32.h"
 #include "platform/windows_rules.h"
 
@@ -16,13 +15,21 @@ static_assert(windows::kErrorAccessDenied == ERROR_ACCESS_DENIED);
 static_assert(windows::kErrorSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(windows::kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
 static_assert(windows::kErrorCancelled == ERROR_CANCELLED);
+static_assert(windows::kFileWriteData == FILE_WRITE_DATA &&
+              windows::kFileAppendData == FILE_APPEND_DATA);
+static_assert(windows::kFileDeleteChild == FILE_DELETE_CHILD && windows::kDelete == DELETE);
+static_assert(windows::kWriteDac == WRITE_DAC && windows::kWriteOwner == WRITE_OWNER);
+static_assert(windows::kGenericAll == GENERIC_ALL && windows::kGenericWrite == GENERIC_WRITE);
+static_assert(windows::kInheritOnlyAce == INHERIT_ONLY_ACE);
+static_assert(windows::kDriveRemovable == DRIVE_REMOVABLE && windows::kDriveFixed == DRIVE_FIXED);
+static_assert(windows::kDriveRemote == DRIVE_REMOTE);
 static_assert(windows::kReparseTagMountPoint == IO_REPARSE_TAG_MOUNT_POINT);
 static_assert(windows::kReparseTagSymlink == IO_REPARSE_TAG_SYMLINK);
 static_assert(windows::kReparseTagDedup == IO_REPARSE_TAG_DEDUP);
 
 Status Win32Error(const std::string& what, unsigned long code) {
-  if (windows::NeedsAdministrator(static_cast<uint32_t>(code), RunningElevated())) {
-    return Status::Error(what + ": " + std::string(windows::kAdministratorReason));
+  if (windows::IsAccessRefusal(static_cast<uint32_t>(code))) {
+    return Status::Error(what + ": " + windows::AccessRefusalReason(what));
   }
   wchar_t* text = nullptr;
   DWORD n = FormatMessageW(

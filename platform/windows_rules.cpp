@@ -1,6 +1,7 @@
 #include "platform/windows_rules.h"
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 
 namespace avendro::windows {
@@ -18,7 +19,7 @@ ReparseVerdict JudgeReparsePoint(uint32_t tag, std::string_view owner_sid) {
   return ReparseVerdict::kRefuse;
 }
 
-bool AccessGranted(uint32_t desired, std::span<const AccessEntry> entries) {
+bool AccessGranted(uint32_t desired, std::span<const CallerEntry> entries) {
   uint32_t left = desired;
   for (size_t i = 0; i < entries.size() && left != 0; ++i) {
     if (entries[i].deny && (entries[i].mask & left) != 0) return false;
@@ -44,12 +45,110 @@ std::chrono::milliseconds ReplaceRetryPause(int retry) {
   return std::chrono::milliseconds(kPauses[static_cast<size_t>(retry - 1)]);
 }
 
-bool NeedsAdministrator(uint32_t error, bool elevated) {
-  return !elevated && (error == kErrorAccessDenied || error == kErrorElevationRequired);
+bool IsAccessRefusal(uint32_t error) {
+  return error == kErrorAccessDenied || error == kErrorElevationRequired;
 }
 
-bool MutexTakenByAnother(bool got_handle, uint32_t error) {
-  return got_handle ? error == kErrorAlreadyExists : error == kErrorAccessDenied;
+std::string AccessRefusalReason(std::string_view what) {
+  const bool path =
+      what.size() >= 2 && what[1] == ':' && std::isalpha(static_cast<unsigned char>(what[0])) != 0;
+  if (!path) return "accesso negato; lo possono fare solo il suo utente o un amministratore del PC";
+  // Creating or replacing an entry takes rights on the folder that holds it.
+  size_t cut = what.find_last_of('\\');
+  std::string folder(what.substr(0, cut == std::string_view::npos ? 2 : cut));
+  if (folder.size() == 2) folder += '\\';
+  return "accesso negato; chiedere all'amministratore del PC di dare agli utenti i permessi "
+         "sulla cartella " +
+         folder;
+}
+
+bool LockTakenByAnother(uint32_t error) {
+  constexpr uint32_t kErrorLockViolation = 33;  // ERROR_LOCK_VIOLATION
+  return error == kErrorSharingViolation || error == kErrorLockViolation;
+}
+
+namespace {
+
+// Accounts that only an administrator, the system or a service acts as;
+// `admin` is one more (an account that is always an administrator).
+bool Privileged(std::string_view sid, std::string_view admin) {
+  return sid == kSidLocalSystem || sid == kSidAdministrators || sid == kSidTrustedInstaller ||
+         sid == "S-1-5-19" || sid == "S-1-5-20" ||  // Local Service, Network Service
+         sid == "S-1-3-0" || sid == "S-1-3-1" ||    // Creator Owner, Creator Group
+         sid.rfind("S-1-5-80-", 0) == 0 ||          // services
+         sid.rfind("S-1-15-", 0) == 0 ||            // app containers, more limited than users
+         (!admin.empty() && sid == admin);
+}
+
+// Groups that every signed-in user belongs to.
+bool EveryUser(std::string_view sid) {
+  return sid == "S-1-1-0" || sid == "S-1-5-11" ||
+         sid == "S-1-5-32-545" ||  // Everyone, Authenticated Users, Users
+         sid == "S-1-5-4" || sid == "S-1-2-0" ||
+         sid == "S-1-2-1";  // Interactive, Local, Console Logon
+}
+
+}  // namespace
+
+bool StandardUsersCanWrite(std::string_view owner_sid, bool has_dacl,
+                           const std::vector<AccessEntry>& dacl, std::string_view admin_sid) {
+  if (!has_dacl) return true;
+  // The owner may always rewrite the DACL.
+  if (!Privileged(owner_sid, admin_sid)) return true;
+  constexpr uint32_t kFileAllAccess = 0x1F01FF;
+  constexpr uint32_t kFileGenericWrite = 0x120116;
+  constexpr uint32_t kChange =
+      kFileWriteData | kFileAppendData | kFileDeleteChild | kDelete | kWriteDac | kWriteOwner;
+  uint32_t denied_to_all = 0;
+  for (const AccessEntry& entry : dacl) {
+    if ((entry.flags & kInheritOnlyAce) != 0 || Privileged(entry.sid, admin_sid)) continue;
+    uint32_t mask = entry.mask;
+    if (mask & kGenericAll) mask |= kFileAllAccess;
+    if (mask & kGenericWrite) mask |= kFileGenericWrite;
+    // The entries are in order: a denial to every user stands before what
+    // later entries allow. A denial to one user leaves the others.
+    if (!entry.allow) {
+      if (EveryUser(entry.sid)) denied_to_all |= mask;
+      continue;
+    }
+    if ((mask & kChange & ~denied_to_all) != 0) return true;
+  }
+  return false;
+}
+
+std::string NightlyDriveRefusal(uint32_t drive_type, std::wstring_view dos_device) {
+  if (dos_device.rfind(L"\\??\\", 0) == 0) {
+    return "è una cartella di un'altra unità (subst), che esiste solo nella sessione di chi "
+           "l'ha creata: indicare l'unità su cui si trova la cartella";
+  }
+  if (drive_type == kDriveRemote) {
+    return "è un'unità di rete: l'aggiornamento notturno gira senza le credenziali di rete "
+           "dell'utente e non la raggiunge; indicare un disco di questo PC";
+  }
+  if (drive_type == kDriveRemovable) {
+    return "è un disco rimovibile: indicare un disco fisso di questo PC";
+  }
+  if (drive_type != kDriveFixed) return "non è un disco fisso di questo PC";
+  return "";
+}
+
+bool ReadNightlyTask(std::string_view printed, std::string* time, std::string* drive) {
+  std::string text;
+  for (char c : printed) {
+    if (c != '\0') text += c;
+  }
+  const size_t start = text.find("<StartBoundary>");
+  const size_t at = start == std::string::npos ? start : text.find('T', start + 15);
+  const size_t option = text.find("--unita ");
+  if (at == std::string::npos || option == std::string::npos || text.size() < option + 10) {
+    return false;
+  }
+  *time = text.substr(at + 1, 5);
+  *drive = text.substr(option + 8, 2);
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  return time->size() == 5 && digit((*time)[0]) && digit((*time)[1]) && (*time)[2] == ':' &&
+         digit((*time)[3]) && digit((*time)[4]) &&
+         std::isalpha(static_cast<unsigned char>((*drive)[0])) != 0 && (*drive)[1] == ':';
 }
 
 std::wstring_view FileNameOfPath(std::wstring_view path) {

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What the Win32 layer decides from what Windows answered. Wine enforces
 // none of these rules (elevation, the system's own junctions, access rights,
@@ -68,7 +69,7 @@ constexpr uint32_t kSynchronize = 0x00100000;         // S
 constexpr uint32_t kLinkQueryAccess = kReadControl | kFileReadAttributes;
 
 // One entry of an access list that applies to the caller.
-struct AccessEntry {
+struct CallerEntry {
   bool deny;
   uint32_t mask;
 };
@@ -77,7 +78,7 @@ struct AccessEntry {
 // object's access list that apply to the caller, in their order, as
 // Windows checks them: an entry that denies a right not yet allowed
 // refuses the open.
-bool AccessGranted(uint32_t desired, std::span<const AccessEntry> entries);
+bool AccessGranted(uint32_t desired, std::span<const CallerEntry> entries);
 
 // Whether a script is still running, from the open of the job object
 // named after its path: the name lasts as long as the script's process. An
@@ -94,24 +95,72 @@ bool IsTransientReplaceError(uint32_t error);
 // no more tries are due; the pauses add up to about two seconds.
 std::chrono::milliseconds ReplaceRetryPause(int retry);
 
-// Whether a failure with `error` is one that an administrator would not
-// meet, so that the operator should start Avendro as administrator. Never
-// for a program that already runs elevated.
-bool NeedsAdministrator(uint32_t error, bool elevated);
+// Whether a failure with `error` is a refusal of access ("access denied",
+// or a program that asks for rights the operator lacks).
+bool IsAccessRefusal(uint32_t error);
 
-// The reason of a refusal that NeedsAdministrator recognises.
-inline constexpr std::string_view kAdministratorReason =
-    "accesso negato; avviare Avendro come amministratore";
+// The reason of such a refusal of `what`. For a path ("d:\drubel\x"), it
+// asks for the rights on the folder that holds it, never for an elevated
+// Avendro: an Avendro with administrator rights would run what any user
+// can put in the work folder. For anything else (a process of another
+// account) it says who holds it.
+std::string AccessRefusalReason(std::string_view what);
 
 // The reason when the operator answered No to the system's prompt for
 // administrator rights (ERROR_CANCELLED from the shell's start).
 inline constexpr std::string_view kElevationRefusedReason =
     "l'operatore non ha concesso l'autorizzazione richiesta dal Controllo dell'account utente";
 
-// Whether CreateMutex found the one-window mutex already there: it exists
-// (`error` ERROR_ALREADY_EXISTS with a handle), or it exists and may not
-// be opened (no handle, ERROR_ACCESS_DENIED: an elevated Avendro made it).
-bool MutexTakenByAnother(bool got_handle, uint32_t error);
+// Whether opening or locking the drive's lock file failed because another
+// Avendro holds it (a sharing or lock violation).
+bool LockTakenByAnother(uint32_t error);
+
+// Access masks and ACE flags (winnt.h).
+constexpr uint32_t kFileWriteData = 0x2;        // FILE_WRITE_DATA, FILE_ADD_FILE
+constexpr uint32_t kFileAppendData = 0x4;       // FILE_APPEND_DATA, FILE_ADD_SUBDIRECTORY
+constexpr uint32_t kFileDeleteChild = 0x40;     // FILE_DELETE_CHILD
+constexpr uint32_t kDelete = 0x10000;           // DELETE
+constexpr uint32_t kWriteDac = 0x40000;         // WRITE_DAC
+constexpr uint32_t kWriteOwner = 0x80000;       // WRITE_OWNER
+constexpr uint32_t kGenericAll = 0x10000000;    // GENERIC_ALL
+constexpr uint32_t kGenericWrite = 0x40000000;  // GENERIC_WRITE
+constexpr uint8_t kInheritOnlyAce = 0x8;        // INHERIT_ONLY_ACE
+
+// One entry of a file's or folder's DACL, as GetAce gives it.
+struct AccessEntry {
+  bool allow;     // ACCESS_ALLOWED_ACE_TYPE; else ACCESS_DENIED_ACE_TYPE
+  uint8_t flags;  // AceFlags
+  uint32_t mask;
+  std::string sid;  // string form
+};
+
+// Whether an account without administrator rights could change what lies at
+// a path whose security descriptor has this owner and DACL (`has_dacl`
+// false for a NULL DACL, which lets everyone do everything): write or add
+// to it, delete or rename it, or change its rights. Entries for SYSTEM,
+// the Administrators, TrustedInstaller, the services and app containers do
+// not count; the owner may always change the rights. A mistake refuses a
+// safe folder, never passes one that users can write.
+// `admin_sid`, when not empty, is an account whose every logon is an
+// administrator (Windows' built-in Administrator; Wine's one user).
+bool StandardUsersCanWrite(std::string_view owner_sid, bool has_dacl,
+                           const std::vector<AccessEntry>& dacl, std::string_view admin_sid = "");
+
+// GetDriveType() values.
+constexpr uint32_t kDriveRemovable = 2;
+constexpr uint32_t kDriveFixed = 3;
+constexpr uint32_t kDriveRemote = 4;
+
+// Why a drive cannot be the work drive of the nightly task, or "" when it
+// can: a network drive or a subst (QueryDosDevice gives "\??\C:\…" for
+// one) belongs to one user's logon, which the task does not have; a
+// removable drive may be any stick that holds a \drubel folder.
+std::string NightlyDriveRefusal(uint32_t drive_type, std::wstring_view dos_device);
+
+// The time ("02:00") and work drive ("D:") of the nightly task as
+// "schtasks /Query /TN … /XML" prints it (in UTF-16 or a code page: only
+// its ASCII tags are read). False when it holds neither.
+bool ReadNightlyTask(std::string_view printed, std::string* time, std::string* drive);
 
 // The file name of a shell item's path ("C:\drubel\setup.exe" gives
 // "setup.exe"), whatever the shell shows as its display name.

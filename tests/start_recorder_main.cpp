@@ -1,9 +1,10 @@
-// Stands in for %ComSpec% and for an installer in the update tests on
+// Stands in for cmd.exe (Win32Launcher::UseInterpreter) and for an installer in the update tests on
 // Windows (FakeStarter in tests/update_fixture.h). Started the way scripts
 // are started, as "<itself> /c ""<script>""", it records the script;
 // started any other way, it records itself. In the folder named by
 // AVENDRO_START_RECORD it appends to "record" the line
-// "start /wait /max <path>" (or /min, after the show command it was given),
+// "start /wait /max <path>" (or /min, after the show command it was given;
+// with "(not in its folder)" after it when started in another folder),
 // then, when "hold" there holds a number of seconds, waits that long and
 // adds "CHANGED <path>" if the file at <path> changed meanwhile; last
 // "END <path>", and ends with the exit code that "exit" there holds (else
@@ -79,7 +80,14 @@ int main() {
                 ? "/min"
                 : "/show" + std::to_string(startup.wShowWindow);
   }
-  Append(record, "start /wait " + style + " " + shown + "\n");
+  // Started in any folder but its own, the line says so.
+  wchar_t current[MAX_PATH] = L"";
+  std::wstring own = path.substr(0, path.find_last_of(L'\\'));
+  if (own.size() == 2) own += L'\\';
+  const bool in_own = GetCurrentDirectoryW(MAX_PATH, current) > 0 &&
+                      CompareStringOrdinal(current, -1, own.c_str(), -1, TRUE) == CSTR_EQUAL;
+  Append(record,
+         "start /wait " + style + " " + shown + (in_own ? "" : " (not in its folder)") + "\n");
 
   if (!hold.empty()) {
     const std::string before = ReadAll(path);

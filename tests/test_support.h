@@ -64,7 +64,7 @@ bool OnWindows();
 
 // The system's own services: PosixFileSystem over the prefix's drive map,
 // Win32FileSystem over the real drives; PosixLauncher (through wine on the
-// PATH) or Win32Launcher (CreateProcess, scripts through %ComSpec%).
+// PATH) or Win32Launcher (CreateProcess, scripts through cmd.exe).
 // PosixProcessTable (/proc) or Win32ProcessTable; PosixFileDetails (stat)
 // or Win32FileDetails (the shell object).
 std::unique_ptr<FileSystem> SystemFileSystem(const TempPrefix& prefix);

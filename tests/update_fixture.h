@@ -94,14 +94,15 @@ class TestFtpServer {
 
 // Records what the system's launcher starts, for the life of the object.
 // Each start appends one line to the record, "start /wait /max <path>" or
-// "start /wait /min <path>" after the window style, and one line
+// "start /wait /min <path>" after the window style (with "(not in its
+// folder)" after it when not started in the folder that holds it), and one line
 // "END <path>" when the started task ends. With Hold(seconds) every task
 // stays alive that long and, when the file at its path changed meanwhile,
 // adds a line "CHANGED <path>" before its end.
 // POSIX: a recording "wine" first on the PATH; the drive letters c and d are
-// mapped to the folders of the prefix. Windows: a recording program as
-// %ComSpec%, which runs the scripts; started as an installer (Installer()
-// gives its bytes) it records itself.
+// mapped to the folders of the prefix. Windows: a recording program as the
+// interpreter of the scripts (Win32Launcher::UseInterpreter); started as an
+// installer (Installer() gives its bytes) it records itself.
 class FakeStarter {
  public:
   explicit FakeStarter(const TempPrefix& prefix);
@@ -124,12 +125,12 @@ class FakeStarter {
 
  private:
   std::filesystem::path folder_;
-  std::string old_value_;  // of the PATH (POSIX) or of ComSpec (Windows)
+  std::string old_value_;  // of the PATH (POSIX)
   bool had_value_ = false;
 };
 
 // Starting a script fails for the life of the object: POSIX, a PATH without
-// any wine; Windows, a %ComSpec% that names no program.
+// any wine; Windows, an interpreter that names no program.
 class NoStarter {
  public:
   NoStarter();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/launcher_win32.h"
 #include "platform/utf16_win32.h"
 #include "tests/update_fixture.h"
 
@@ -14,21 +15,6 @@ namespace avendro::testing {
 namespace fs = std::filesystem;
 
 namespace {
-
-// The value of an environment variable of this process; false when unset.
-bool Variable(const wchar_t* name, std::string* value) {
-  std::wstring buf(32767, L'\0');
-  DWORD n = GetEnvironmentVariableW(name, buf.data(), static_cast<DWORD>(buf.size()));
-  if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
-  *value = ToUtf8(std::wstring_view(buf).substr(0, n));
-  return true;
-}
-
-void Restore(const wchar_t* name, const std::string& value, bool had_value) {
-  std::wstring wide;
-  (void)ToUtf16(value, &wide);  // the value came from ToUtf8, so it converts back
-  SetEnvironmentVariableW(name, had_value ? wide.c_str() : nullptr);
-}
 
 // The folder of this test program, where the programs built with it lie.
 fs::path ProgramFolder() {
@@ -133,12 +119,11 @@ TestFtpServer::~TestFtpServer() {
 FakeStarter::FakeStarter(const TempPrefix&) {
   folder_ = FreshFolder("avendro-starts-");
   SetEnvironmentVariableW(L"AVENDRO_START_RECORD", folder_.wstring().c_str());
-  had_value_ = Variable(L"ComSpec", &old_value_);
-  SetEnvironmentVariableW(L"ComSpec", Recorder().wstring().c_str());
+  Win32Launcher::UseInterpreter(Recorder().string());
 }
 
 FakeStarter::~FakeStarter() {
-  Restore(L"ComSpec", old_value_, had_value_);
+  Win32Launcher::UseInterpreter("");
   SetEnvironmentVariableW(L"AVENDRO_START_RECORD", nullptr);
   std::error_code ec;
   fs::remove_all(folder_, ec);
@@ -148,12 +133,11 @@ std::string FakeStarter::Installer() const { return ReadFile(Recorder()); }
 
 NoStarter::NoStarter() {
   folder_ = FreshFolder("avendro-nostarter-");
-  had_value_ = Variable(L"ComSpec", &old_value_);
-  SetEnvironmentVariableW(L"ComSpec", (folder_ / "cmd.exe").wstring().c_str());
+  Win32Launcher::UseInterpreter((folder_ / "cmd.exe").string());
 }
 
 NoStarter::~NoStarter() {
-  Restore(L"ComSpec", old_value_, had_value_);
+  Win32Launcher::UseInterpreter("");
   std::error_code ec;
   fs::remove_all(folder_, ec);
 }

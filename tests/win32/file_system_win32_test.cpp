@@ -1,4 +1,6 @@
 #include "platform/file_system_win32.h"
+#include "platform/launcher_win32.h"
+#include "platform/token_win32.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -97,6 +99,13 @@ TEST(Win32FileSystem, CreateFolderAndWriteFile) {
   Status missing = files.WriteFile(temp / "assente\\aggiorna.bat", "x");
   EXPECT_FALSE(missing.ok());
   EXPECT_NE(missing.message().find("assente\\aggiorna.bat"), std::string::npos);
+  // Refused access asks for the folder's rights, never for an elevated Avendro.
+  ASSERT_TRUE(files.CreateFolder(folder + "\\cartella.bat").ok());
+  EXPECT_EQ(files.WriteFile(folder + "\\cartella.bat", "x").message(),
+            folder +
+                "\\cartella.bat: accesso negato; chiedere all'amministratore del PC di dare "
+                "agli utenti i permessi sulla cartella " +
+                folder);
 }
 
 // Names travel as UTF-8 both ways: an accented name the program writes is
@@ -168,6 +177,14 @@ TEST(Win32FileSystem, InstalledProductScanOnAScratchDrive) {
   EXPECT_NE(GetFileAttributesA(drive.Path("drubel").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(window.lines.empty());
 
+  // One Avendro per drive, through a lock file in \drubel; free again once let go.
+  std::unique_ptr<DriveLock> first, second_lock;
+  ASSERT_TRUE(files.LockDrive(drive.letter(), &first).ok());
+  EXPECT_NE(files.LockDrive(drive.letter(), &second_lock).message().find("già aperto"),
+            std::string::npos);
+  first.reset();
+  EXPECT_TRUE(files.LockDrive(drive.letter(), &second_lock).ok());
+
   // Slot 1 installed; slot 5's executable hidden; slot 3's name a folder.
   const Product& one = Row(1);
   const Product& five = Row(5);
@@ -232,6 +249,15 @@ TEST(Win32FileSystem, NothingIsWrittenThroughAFolderLink) {
             refused);
   EXPECT_EQ(ReadWholeFile(folder + "\\secret"), secret);
   EXPECT_FALSE(secret.empty());
+  // An elevated Avendro (under Wine always) starts nothing through it.
+  uint64_t task = 0;
+  if (RunningElevated()) {
+    EXPECT_NE(Win32Launcher()
+                  .Start(folder + "\\secret", WindowStyle::kMinimizedFocus, &task)
+                  .message()
+                  .find(folder + " è un collegamento che un utente può aver creato"),
+              std::string::npos);
+  }
 }
 
 }  // namespace

@@ -91,8 +91,8 @@ class ScriptTest : public ::testing::Test {
 
   std::string On(const std::string& tail) const { return std::string(1, drive_.letter()) + tail; }
 
-  // Writes the script as the program does and starts it maximised with the
-  // work drive current; waits for cmd to finish it.
+  // Writes the script as the program does and starts it maximised from the
+  // system's folder, as the Task Scheduler does; waits for cmd to finish it.
   void WriteAndRun(const std::string& path, const std::string& bytes) {
     Win32FileSystem files;
     ASSERT_TRUE(files.WriteFile(path, bytes).ok());
@@ -100,7 +100,7 @@ class ScriptTest : public ::testing::Test {
     Win32Launcher launcher;
     uint64_t task = 0;
     {
-      InFolder work_drive(On(":\\"));
+      InFolder elsewhere("C:\\windows\\system32");
       Status status = launcher.Start(path, WindowStyle::kMaximizedFocus, &task);
       ASSERT_TRUE(status.ok()) << status.message();
     }
