@@ -9,4 +9,8 @@ namespace avendro {
 // "2026-12-08 02:00:03".
 std::string LocalTimeText(std::chrono::system_clock::time_point when);
 
+// `when` in UTC as ISO 8601, "2026-12-09T01:00:03Z": the same for a reader
+// in any time zone.
+std::string UtcTimeText(std::chrono::system_clock::time_point when);
+
 }  // namespace avendro

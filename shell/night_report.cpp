@@ -1,25 +1,11 @@
 #include "shell/night_report.h"
 
 #include <cctype>
-#include <ctime>
 #include <sstream>
 
 #include "platform/local_time.h"
 
 namespace avendro {
-
-std::string UtcText(std::chrono::system_clock::time_point when) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &seconds);
-#else
-  gmtime_r(&seconds, &utc);
-#endif
-  char text[32];
-  if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0) return "?";
-  return text;
-}
 
 std::string ReportFileName(const std::string& shop) {
   std::string name;
@@ -50,9 +36,10 @@ std::string ReportText(const NightReport& report) {
   line("versione", report.version);
   line("inizio", LocalTimeText(report.started));
   line("fine", LocalTimeText(report.ended));
-  line("fine utc", UtcText(report.ended));
+  line("fine utc", UtcTimeText(report.ended));
   line("codice di uscita", std::to_string(report.exit_code));
-  line("ultimo successo", report.exit_code == 0 ? UtcText(report.ended) : report.last_success_utc);
+  line("ultimo successo",
+       report.exit_code == 0 ? UtcTimeText(report.ended) : report.last_success_utc);
   for (const auto& [program, outcome] : report.programs) line("programma", program + " " + outcome);
   text += "--- registro ---\r\n";
   for (const std::string& logged : report.log_lines) text += logged + "\r\n";

@@ -35,10 +35,6 @@ std::string ReportFileName(const std::string& shop);
 // The value of "ultimo successo" in an earlier report's text; "" when none.
 std::string LastSuccessOf(const std::string& earlier_report);
 
-// `when` in UTC as ISO 8601, "2026-12-09T01:00:03Z": the same for a vendor
-// in any time zone.
-std::string UtcText(std::chrono::system_clock::time_point when);
-
 // How many lines of the log a report carries.
 inline constexpr size_t kReportLogLines = 40;
 
