@@ -1,14 +1,35 @@
 #include "app/application.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QScreen>
 
 #include "app/avendro_version.h"
-#include "shell/font_families.h"
-#include "shell/window_placement.h"
+#include "app/font_families.h"
+#include "app/library_paths.h"
+#include "app/window_placement.h"
 
 namespace avendro {
+
+int RunWindow(int argc, char* argv[]) {
+  PinQtLibraryPaths();
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Avendro"));
+  QApplication::setApplicationVersion(QStringLiteral(AVENDRO_RECORD_VERSION));
+  InstallFontSubstitutes();
+
+  Application avendro;
+  Status status = avendro.Open();
+  if (!status.ok()) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Avendro"),
+                    QString::fromStdString(status.message()), QMessageBox::Ok);
+    box.exec();
+    return 1;
+  }
+  return app.exec();
+}
 
 void InstallFontSubstitutes() {
   for (const std::string family : {"MS Sans Serif", "Arial Rounded MT Bold"}) {

@@ -8,6 +8,11 @@
 
 namespace avendro {
 
+// The program with its window, as main starts it when no argument is given:
+// the QApplication, the session and the window, until the window closes.
+// Returns the exit code.
+int RunWindow(int argc, char* argv[]);
+
 // Font families the window asks for, and what stands in for them where the
 // machine lacks them.
 void InstallFontSubstitutes();

@@ -2,8 +2,7 @@
 
 namespace avendro {
 
-// Linux loads its libraries and Qt's plugins from the system's folders.
-void PinLibrarySearch() {}
+// Linux loads Qt's plugins from the system's folders.
 void PinQtLibraryPaths() {}
 
 }  // namespace avendro

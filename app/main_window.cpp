@@ -17,9 +17,9 @@
 #include <exception>
 
 #include "checks/controllo_prog_mem.h"
-#include "shell/font_families.h"
+#include "app/font_families.h"
 #include "shell/session.h"
-#include "shell/window_placement.h"
+#include "app/window_placement.h"
 #include "update/ftp.h"
 
 static void InitArtwork() { Q_INIT_RESOURCE(artwork); }

@@ -7,7 +7,7 @@
 #include <map>
 #include <thread>
 
-#include "shell/command_line.h"
+#include "command_line/command_line.h"
 #include "shell/session.h"
 #include "tests/update_fixture.h"
 

@@ -26,9 +26,9 @@
 
 #include "app/application.h"
 #include "app/main_window.h"
-#include "shell/font_families.h"
+#include "app/font_families.h"
 #include "shell/session.h"
-#include "shell/window_placement.h"
+#include "app/window_placement.h"
 #include "tests/test_support.h"
 #include "update/ftp.h"
 

@@ -1,4 +1,4 @@
-#include "shell/command_line.h"
+#include "command_line/command_line.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,7 +12,7 @@
 #include "platform/local_time.h"
 #include "platform/machine.h"
 #include "platform/text.h"
-#include "shell/night_report.h"
+#include "command_line/night_report.h"
 #include "shell/session.h"
 #include "shell/status_log.h"
 

@@ -1,4 +1,4 @@
-#include "shell/night_report.h"
+#include "command_line/night_report.h"
 
 #include <cctype>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "shell/font_families.h"
+#include "app/font_families.h"
 
 namespace avendro {
 

@@ -1,4 +1,4 @@
-#include "shell/window_placement.h"
+#include "app/window_placement.h"
 
 #include <algorithm>
 #include <cmath>
