@@ -16,10 +16,10 @@
 #include <algorithm>
 #include <exception>
 
-#include "checks/controllo_prog_mem.h"
 #include "app/font_families.h"
-#include "shell/session.h"
 #include "app/window_placement.h"
+#include "checks/controllo_prog_mem.h"
+#include "shell/session.h"
 #include "update/ftp.h"
 
 static void InitArtwork() { Q_INIT_RESOURCE(artwork); }

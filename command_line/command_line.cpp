@@ -8,11 +8,11 @@
 #include <set>
 
 #include "checks/controllo_prog_mem.h"
+#include "command_line/night_report.h"
 #include "platform/console.h"
 #include "platform/local_time.h"
 #include "platform/machine.h"
 #include "platform/text.h"
-#include "command_line/night_report.h"
 #include "shell/session.h"
 #include "shell/status_log.h"
 

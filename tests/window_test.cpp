@@ -25,10 +25,10 @@
 #endif
 
 #include "app/application.h"
-#include "app/main_window.h"
 #include "app/font_families.h"
-#include "shell/session.h"
+#include "app/main_window.h"
 #include "app/window_placement.h"
+#include "shell/session.h"
 #include "tests/test_support.h"
 #include "update/ftp.h"
 
