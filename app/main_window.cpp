@@ -18,9 +18,7 @@
 
 #include "app/font_families.h"
 #include "app/window_placement.h"
-#include "checks/controllo_prog_mem.h"
 #include "shell/session.h"
-#include "update/ftp.h"
 
 static void InitArtwork() { Q_INIT_RESOURCE(artwork); }
 
@@ -319,7 +317,6 @@ void AggSoftware::SetTabOrder() {
 
 void AggSoftware::Load(Session& session, const QString& drive_text) {
   session_ = &session;
-  log_.CopyTo(&session.log());
   drive1_->addItem(drive_text);
   drive1_->setCurrentIndex(0);
   std::string caption = session.Start(*this, drive1_->currentText().toStdString(), "finestra");
@@ -329,7 +326,7 @@ void AggSoftware::Load(Session& session, const QString& drive_text) {
   auto* script_watch = new QTimer(this);
   script_watch->setInterval(500);
   connect(script_watch, &QTimer::timeout, this, [this] {
-    if (!running_) session_->remote().ReportEndedScripts();
+    if (!running_) (void)session_->ReportEndedScripts();
   });
   script_watch->start();
 }
@@ -461,8 +458,7 @@ void AggSoftware::ShowBusy(bool visible) {
 }
 
 void AggSoftware::ShowProgress(const std::string& text) {
-  if (close_requested_ && session_ != nullptr && session_->ftp().cancelled())
-    return;  // says it is closing
+  if (close_requested_ && session_ != nullptr && session_->closing()) return;  // says it is closing
   progress_->setText(QString::fromStdString(text));
   progress_->setVisible(!text.empty());
 }
@@ -493,7 +489,11 @@ void AggSoftware::RunHandler(const std::function<void()>& handler) {
 }
 
 void AggSoftware::EndBrokenRun(const std::string& line) {
-  AggiungiStato(line);
+  if (session_ != nullptr) {
+    session_->AggiungiStato(line);
+  } else {
+    AggiungiStato(line);
+  }
   progress_->hide();  // even the closing notice: the window closes next
   ShowBusy(false);
   SetPointer(Pointer::kArrow);
@@ -501,17 +501,15 @@ void AggSoftware::EndBrokenRun(const std::string& line) {
 
 void AggSoftware::OnBoxClicked(int /*slot*/) {
   if (session_ == nullptr) return;
-  RunHandler([this] {
-    ControlloProgMem(*this, session_->platform().processes, session_->modu1().nomiProgrammi);
-  });
+  RunHandler([this] { (void)session_->ControlloProgMem(); });
 }
 
 void AggSoftware::OnCommand1() {
-  if (session_ != nullptr) session_->remote().Aggiorna();
+  if (session_ != nullptr) (void)session_->Aggiorna();
 }
 
 void AggSoftware::OnCommand3() {
-  if (session_ != nullptr) session_->remote().Installa();
+  if (session_ != nullptr) session_->Installa();
 }
 
 void AggSoftware::closeEvent(QCloseEvent* event) {
@@ -520,9 +518,9 @@ void AggSoftware::closeEvent(QCloseEvent* event) {
     // take its usual way out, then close.
     close_requested_ = true;
     event->ignore();
-    if (session_ != nullptr && !session_->ftp().cancelled()) {
+    if (session_ != nullptr && !session_->closing()) {
       ShowProgress("CHIUSURA IN CORSO...");
-      session_->ftp().Cancel();
+      session_->Cancel();
     }
     return;
   }

@@ -7,7 +7,6 @@
 #include <memory>
 #include <set>
 
-#include "checks/controllo_prog_mem.h"
 #include "command_line/night_report.h"
 #include "platform/console.h"
 #include "platform/local_time.h"
@@ -48,8 +47,8 @@ bool ParseDrive(const std::string& text, char* letter) {
   return true;
 }
 
-// The window's face without a window: lines go to the console (and through
-// the status log to the log file), the boxes of the named programs are
+// The window's face without a window: lines go to the console (the session
+// has written them to the log file), the boxes of the named programs are
 // ticked, and the only question answered Yes is the confirmation, which
 // whoever scheduled the run has given. The archiver's installer needs a
 // person: its offer is declined.
@@ -133,10 +132,10 @@ class Night {
   int Run(const CommandLineRequest& request) {
     std::vector<int> slots = InstalledOnes(request);
     if (slots.empty()) {
-      face_.AggiungiStato((request.programs.empty()
-                               ? "Nessun programma installato sull'unità "
-                               : "Nessuno dei programmi indicati è installato sull'unità ") +
-                          DriveName(session_.letter()));
+      session_.AggiungiStato((request.programs.empty()
+                                  ? "Nessun programma installato sull'unità "
+                                  : "Nessuno dei programmi indicati è installato sull'unità ") +
+                             DriveName(session_.letter()));
       return kExitSomeFailed;
     }
     if (!request.force) {
@@ -153,7 +152,7 @@ class Night {
       }
       slots = std::move(updates);
       if (slots.empty()) {
-        face_.AggiungiStato("Nessun programma da aggiornare");
+        session_.AggiungiStato("Nessun programma da aggiornare");
         return failed_ ? kExitSomeFailed : kExitDone;
       }
     }
@@ -179,7 +178,7 @@ class Night {
         continue;
       }
       const std::string why = "non è installato sull'unità " + DriveName(session_.letter());
-      face_.AggiungiStato("Il programma " + ProgramName(slot) + " " + why);
+      session_.AggiungiStato("Il programma " + ProgramName(slot) + " " + why);
       Fail(slot, why);
     }
     return slots;
@@ -206,12 +205,11 @@ class Night {
     // An instance that could not be stopped (another account's, say) may
     // hold the files the script replaces: the update is still tried, and
     // the program counts as failed whatever its script does.
-    const std::vector<int> not_stopped =
-        ControlloProgMem(face_, session_.platform().processes, session_.modu1().nomiProgrammi);
+    const std::vector<int> not_stopped = session_.ControlloProgMem();
     std::vector<int> started;
     for (bool first = true; !slots.empty(); first = false) {
       face_.Tick(slots);
-      const RunOutcome outcome = session_.remote().Aggiorna();
+      const RunOutcome outcome = session_.Aggiorna();
       switch (outcome.end) {
         case RunOutcome::kDone:
           started.insert(started.end(), slots.begin(), slots.end());
@@ -276,11 +274,11 @@ void SendReport(Session& session, CommandLineFace& face, NightReport report) {
   report.log_lines.assign(face.recent().begin(), face.recent().end());
   const std::string text = session.remote().WithoutPassword(ReportText(report));
   Status status = session.platform().files.WriteFile(local, text);
-  if (!status.ok()) face.AggiungiStato("Impossibile scrivere il rapporto " + status.message());
+  if (!status.ok()) session.AggiungiStato("Impossibile scrivere il rapporto " + status.message());
   status = session.remote().StoreReport(ReportFileName(report.shop), text);
   if (!status.ok()) {
-    face.AggiungiStato("Impossibile inviare il rapporto al fornitore");
-    face.AggiungiStato("Motivo: " + status.message());
+    session.AggiungiStato("Impossibile inviare il rapporto al fornitore");
+    session.AggiungiStato("Motivo: " + status.message());
   }
 }
 
@@ -399,7 +397,6 @@ int RunUpdateRequest(Session& session, const CommandLineRequest& request) {
   NightReport report;
   report.started = std::chrono::system_clock::now();
   CommandLineFace face;
-  face.log().CopyTo(&session.log());
   session.Start(face, std::string(1, session.letter()) + ":", kCommandLineFace);
   Night night(session, face);
   report.exit_code = night.Run(request);

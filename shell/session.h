@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
@@ -45,19 +46,36 @@ class Session {
   // Returns the caption of the version label.
   std::string Start(WindowPort& face, const std::string& drive_text, const std::string& face_name);
 
+  // What a face does, through the session, once Start has run. Every line
+  // of these, and every line a face adds with AggiungiStato, reaches the
+  // log file from here and then the face, which only shows it.
+  void AggiungiStato(const std::string& line);
+  // The running-instance check of the ticked boxes; returns the slots whose
+  // instances could not all be stopped.
+  std::vector<int> ControlloProgMem();
+  // "AGGIORNA" and "INSTALLA".
+  RunOutcome Aggiorna();
+  void Installa();
+  // Reports the scripts that ended since the last call; returns how many.
+  int ReportEndedScripts();
+  // The face is closing: the operation under way stops at once and every
+  // later one fails.
+  void Cancel();
+  bool closing() const;
+
   char letter() const { return letter_; }
   const std::string& version() const { return version_; }
   Platform& platform() { return platform_; }
   Ftp& ftp() { return ftp_; }
   const Modu1& modu1() const { return modu1_; }
-  // The log file; the face's status log copies its lines there.
-  RunLog& log() { return log_; }
   // "AGGIORNA", "INSTALLA" and the scripts they started; made by Start.
   RemoteUpdate& remote() { return *remote_; }
 
  private:
   Session(std::unique_ptr<PlatformServices> services, std::unique_ptr<DriveLock> lock, char letter,
           const std::string& version);
+
+  class LoggedFace;
 
   std::unique_ptr<PlatformServices> services_;
   std::unique_ptr<DriveLock> lock_;  // no second Avendro on this drive
@@ -69,6 +87,7 @@ class Session {
   const FtpSettings settings_;
   Modu1 modu1_;
   RunLog log_;
+  std::unique_ptr<LoggedFace> face_;  // the face given to Start, behind the log file
   std::unique_ptr<RemoteUpdate> remote_;
 };
 

@@ -120,16 +120,6 @@ std::string StatusLog::Append(const std::string& line) {
   std::string added = text_.empty() ? "- " : "\r\n- ";
   added += Printable(line);
   text_ += added;
-  if (copy_ != nullptr) {
-    // The log file takes the line without the line end before it.
-    Status status = copy_->Write(added.starts_with("\r\n") ? added.substr(2) : added);
-    if (!status.ok()) {
-      const std::string notice =
-          "\r\n- " + Printable("Impossibile scrivere il registro " + status.message());
-      text_ += notice;
-      added += notice;
-    }
-  }
   return added;
 }
 

@@ -4,8 +4,6 @@
 
 namespace avendro {
 
-class RunLog;
-
 // `text` as one line of the log can show it: text from outside (names of
 // processes and files, server replies, system messages) must not break a
 // line or forge one. Control characters become visible escapes ("\r",
@@ -17,19 +15,12 @@ std::string Printable(const std::string& text);
 class StatusLog {
  public:
   // Appends `line`, made printable, and returns what was added to the text.
-  // With a log file, the line goes there too; the first line it refuses
-  // is followed by one line that says so.
   std::string Append(const std::string& line);
-
-  // From now on every line also goes to `log` (null: none); it must
-  // outlive this log.
-  void CopyTo(RunLog* log) { copy_ = log; }
 
   const std::string& text() const { return text_; }
 
  private:
   std::string text_;
-  RunLog* copy_ = nullptr;
 };
 
 }  // namespace avendro

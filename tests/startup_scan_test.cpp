@@ -191,14 +191,13 @@ TEST(Startup, TheLogFileKeepsEveryLine) {
     Startup s(t);
     Ftp ftp(*s.files);
     Session session(s.platform, ftp, 'd', "1.2");
-    s.window.log.CopyTo(&session.log());
     session.Start(s.window, "d:", "prova");
     EXPECT_TRUE(
         std::regex_search(Read(log), std::regex("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "
                                                 "===== Avendro 1.2, prova =====\r\n"
                                                 "\\S+ \\S+ - ===== CONTROLLO PROGRAMMI")));
     const int kLines = 35000;  // about 1.2 MiB
-    for (int i = 0; i < kLines; ++i) s.window.AggiungiStato("riga " + std::to_string(i));
+    for (int i = 0; i < kLines; ++i) session.AggiungiStato("riga " + std::to_string(i));
     const std::string aside = Read(log.string() + ".1"), now = Read(log);
     EXPECT_LE(aside.size(), RunLog::kRunLogLimit);
     EXPECT_NE(now.find(" - riga 34999\r\n"), std::string::npos);
@@ -217,9 +216,8 @@ TEST(Startup, TheLogFileKeepsEveryLine) {
     Startup s(t);
     Ftp ftp(*s.files);
     Session session(s.platform, ftp, 'd', "1.2");
-    s.window.log.CopyTo(&session.log());
     session.Start(s.window, "d:", "prova");
-    s.window.AggiungiStato("dopo");
+    session.AggiungiStato("dopo");
     EXPECT_EQ(s.window.lines.size(), 5u + 2u);
     EXPECT_TRUE(
         s.window.lines[5].starts_with("Impossibile scrivere il registro d:\\drubel\\avendro.log"));
