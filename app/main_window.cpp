@@ -425,7 +425,8 @@ class YesNoBox : public QMessageBox {
 
 }  // namespace
 
-bool AggSoftware::AskYesNo(const std::string& prompt, const std::string& title, bool no_default) {
+bool AggSoftware::AskYesNo(Question /*question*/, const std::string& prompt,
+                           const std::string& title, bool no_default) {
   YesNoBox box(this);
   box.setObjectName(QStringLiteral("MsgBox"));
   box.setIcon(QMessageBox::NoIcon);

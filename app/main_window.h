@@ -50,7 +50,8 @@ class AggSoftware : public QWidget, public WindowPort {
   void AggiungiStato(const std::string& line) override;
   int BoxValue(int slot) override;
   void MarkInstalled(int slot) override;
-  bool AskYesNo(const std::string& prompt, const std::string& title, bool no_default) override;
+  bool AskYesNo(Question question, const std::string& prompt, const std::string& title,
+                bool no_default) override;
   void SetPointer(Pointer pointer) override;
   void ShowBusy(bool visible) override;
   void KeepAlive() override;

@@ -30,7 +30,9 @@ class CountingWindow : public avendro::WindowPort {
   void AggiungiStato(const std::string&) override { ++lines; }
   int BoxValue(int slot) override { return slot <= 15 || slot == 19 ? 1 : 0; }
   void MarkInstalled(int) override {}
-  bool AskYesNo(const std::string&, const std::string&, bool) override { return false; }
+  bool AskYesNo(avendro::Question, const std::string&, const std::string&, bool) override {
+    return false;
+  }
   void SetPointer(avendro::Pointer) override {}
   void ShowBusy(bool) override {}
   void KeepAlive() override {}

@@ -2,15 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <deque>
-#include <map>
 #include <memory>
-#include <set>
 
-#include "command_line/night_report.h"
 #include "platform/console.h"
-#include "platform/local_time.h"
-#include "platform/machine.h"
 #include "platform/text.h"
 #include "shell/session.h"
 #include "shell/status_log.h"
@@ -20,15 +14,6 @@ namespace {
 
 // How the log file's header names a run of this face.
 constexpr char kCommandLineFace[] = "riga di comando";
-
-// The name a program is given by on the command line: its executable's
-// name without ".exe", as the catalogue writes it.
-std::string ProgramName(int slot) {
-  std::string name(Row(slot).processName);
-  if (name.size() > 4 && EqualsNoCase(name.substr(name.size() - 4), ".exe"))
-    name.resize(name.size() - 4);
-  return name;
-}
 
 int SlotOfName(const std::string& name) {
   for (int slot = 0; slot < kProductCount; ++slot) {
@@ -47,240 +32,25 @@ bool ParseDrive(const std::string& text, char* letter) {
   return true;
 }
 
-// The window's face without a window: lines go to the console (the session
-// has written them to the log file), the boxes of the named programs are
-// ticked, and the only question answered Yes is the confirmation, which
-// whoever scheduled the run has given. The archiver's installer needs a
-// person: its offer is declined.
-class CommandLineFace : public WindowPort {
+// The face without a window: lines go to the console (the session has
+// written them to the log file), and the only question answered Yes is the
+// confirmation of the run, which whoever scheduled it has given. The
+// archiver's installer needs a person: its offer is declined. The session
+// ticks the boxes itself.
+class ConsoleFace : public WindowPort {
  public:
-  StatusLog& log() { return log_; }
-  const std::vector<int>& installed() const { return installed_; }
-  void Tick(const std::vector<int>& slots) { ticked_ = std::set<int>(slots.begin(), slots.end()); }
-
-  // The last lines, with their times, for the vendor's report.
-  const std::deque<std::string>& recent() const { return recent_; }
-  // Why the last thing that failed failed: its "Motivo" or its line.
-  const std::string& last_failure() const { return last_failure_; }
-
-  void AggiungiStato(const std::string& line) override {
-    std::string added = log_.Append(line);
-    for (size_t at = 0; at <= added.size();) {
-      size_t end = added.find("\r\n", at);
-      if (end == std::string::npos) end = added.size();
-      if (end > at || at > 0) Shown(added.substr(at, end - at));
-      at = end + 2;
-    }
-  }
-  int BoxValue(int slot) override { return ticked_.count(slot) != 0 ? 1 : 0; }
-  void MarkInstalled(int slot) override { installed_.push_back(slot); }
-  bool AskYesNo(const std::string& prompt, const std::string& /*title*/,
+  void AggiungiStato(const std::string& line) override { WriteConsoleLine("- " + Printable(line)); }
+  int BoxValue(int /*slot*/) override { return 0; }
+  void MarkInstalled(int /*slot*/) override {}
+  bool AskYesNo(Question question, const std::string& /*prompt*/, const std::string& /*title*/,
                 bool /*no_default*/) override {
-    return prompt == kConfermaProcedere;
+    return question == Question::kConfirmRun;
   }
   void SetPointer(Pointer /*pointer*/) override {}
   void ShowBusy(bool /*visible*/) override {}
   void ShowProgress(const std::string& /*text*/) override {}
   void KeepAlive() override {}
-
- private:
-  void Shown(const std::string& line) {
-    WriteConsoleLine(line);
-    recent_.push_back(LocalTimeText(std::chrono::system_clock::now()) + " " + line);
-    if (recent_.size() > kReportLogLines) recent_.pop_front();
-    if (line.starts_with("Motivo: ")) {
-      last_failure_ = line.substr(8);
-    } else if (line.starts_with("Impossibile ") || line.starts_with("La Directory")) {
-      last_failure_ = line;
-    }
-  }
-
-  StatusLog log_;
-  std::set<int> ticked_;
-  std::vector<int> installed_;
-  std::deque<std::string> recent_;
-  std::string last_failure_;
 };
-
-// The slots of `wanted` after `slot`.
-std::vector<int> After(const std::vector<int>& wanted, int slot) {
-  std::vector<int> later;
-  std::copy_if(wanted.begin(), wanted.end(), std::back_inserter(later),
-               [slot](int s) { return s > slot; });
-  return later;
-}
-
-bool Contains(const std::vector<int>& slots, int slot) {
-  return std::find(slots.begin(), slots.end(), slot) != slots.end();
-}
-
-std::string DriveName(char letter) {
-  return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) + ":";
-}
-
-constexpr char kUpdated[] = "aggiornato";
-constexpr char kNothingNew[] = "nessun aggiornamento";
-constexpr char kUpdateFound[] = "aggiornamento disponibile";
-constexpr char kFailed[] = "non riuscito: ";
-
-// One run of the command line over a session: what each program came to,
-// for the exit code and the vendor's report.
-class Night {
- public:
-  Night(Session& session, CommandLineFace& face) : session_(session), face_(face) {}
-
-  int Run(const CommandLineRequest& request) {
-    std::vector<int> slots = InstalledOnes(request);
-    if (slots.empty()) {
-      session_.AggiungiStato((request.programs.empty()
-                                  ? "Nessun programma installato sull'unità "
-                                  : "Nessuno dei programmi indicati è installato sull'unità ") +
-                             DriveName(session_.letter()));
-      return kExitSomeFailed;
-    }
-    if (!request.force) {
-      std::vector<int> updates;
-      int unknown = 0;
-      if (!session_.remote().FindUpdates(slots, &updates, &unknown)) return FailAll(slots, true);
-      for (int slot : slots) {
-        if (!Contains(updates, slot)) outcomes_[slot] = kNothingNew;
-      }
-      if (request.check_only) {
-        for (int slot : updates) outcomes_[slot] = kUpdateFound;
-        if (failed_ || unknown > 0) return kExitSomeFailed;
-        return updates.empty() ? kExitDone : kExitUpdatesFound;
-      }
-      slots = std::move(updates);
-      if (slots.empty()) {
-        session_.AggiungiStato("Nessun programma da aggiornare");
-        return failed_ ? kExitSomeFailed : kExitDone;
-      }
-    }
-    return Update(std::move(slots));
-  }
-
-  // Each program named, or found, with what it came to.
-  std::vector<std::pair<std::string, std::string>> Outcomes() const {
-    std::vector<std::pair<std::string, std::string>> list;
-    for (const auto& [slot, outcome] : outcomes_) list.emplace_back(ProgramName(slot), outcome);
-    return list;
-  }
-
- private:
-  // The programs of the request that are installed; a named one that is
-  // not gets a line and counts as failed.
-  std::vector<int> InstalledOnes(const CommandLineRequest& request) {
-    if (request.programs.empty()) return face_.installed();
-    std::vector<int> slots;
-    for (int slot : request.programs) {
-      if (Contains(face_.installed(), slot)) {
-        slots.push_back(slot);
-        continue;
-      }
-      const std::string why = "non è installato sull'unità " + DriveName(session_.letter());
-      session_.AggiungiStato("Il programma " + ProgramName(slot) + " " + why);
-      Fail(slot, why);
-    }
-    return slots;
-  }
-
-  void Fail(int slot, const std::string& why) {
-    outcomes_[slot] = kFailed + why;
-    failed_ = true;
-  }
-
-  // The server could not be reached for `slots`: nothing was done for
-  // them; `first` when nothing at all has been done.
-  int FailAll(const std::vector<int>& slots, bool first) {
-    for (int slot : slots) Fail(slot, face_.last_failure());
-    return first ? kExitNothingDone : kExitSomeFailed;
-  }
-
-  // "AGGIORNA" for `slots` after their running-instance check. A program
-  // that fails ends a window's run; here the programs after it get a run
-  // of their own, so that one missing archive does not hold back the
-  // others.
-  int Update(std::vector<int> slots) {
-    face_.Tick(slots);
-    // An instance that could not be stopped (another account's, say) may
-    // hold the files the script replaces: the update is still tried, and
-    // the program counts as failed whatever its script does.
-    const std::vector<int> not_stopped = session_.ControlloProgMem();
-    std::vector<int> started;
-    for (bool first = true; !slots.empty(); first = false) {
-      face_.Tick(slots);
-      const RunOutcome outcome = session_.Aggiorna();
-      switch (outcome.end) {
-        case RunOutcome::kDone:
-          started.insert(started.end(), slots.begin(), slots.end());
-          slots.clear();
-          break;
-        case RunOutcome::kProgramFailed:
-          for (int slot : slots) {
-            if (slot < outcome.slot) started.push_back(slot);
-          }
-          Fail(outcome.slot, face_.last_failure());
-          slots = After(slots, outcome.slot);
-          break;
-        case RunOutcome::kDeclined:
-        case RunOutcome::kNoArchiver:
-        case RunOutcome::kServerFailed:
-          if (first) return FailAll(slots, true);
-          (void)FailAll(slots, false);
-          slots.clear();
-          break;
-      }
-    }
-    (void)session_.remote().WaitForScripts(kCommandLineScriptWait);
-    // Every failed script counts, also one noticed before its file was
-    // rewritten by a later program of the run.
-    const std::vector<int>& failed_scripts = session_.remote().failed_scripts();
-    for (int slot : started) {
-      if (Contains(failed_scripts, slot)) {
-        Fail(slot, "lo script di aggiornamento non è terminato con il codice 0");
-      } else if (Contains(not_stopped, slot)) {
-        Fail(slot, "istanze in esecuzione non terminate (vedi \"NON CANCELLATO\")");
-      } else {
-        outcomes_[slot] = kUpdated;
-      }
-    }
-    return failed_ ? kExitSomeFailed : kExitDone;
-  }
-
-  Session& session_;
-  CommandLineFace& face_;
-  std::map<int, std::string> outcomes_;
-  bool failed_ = false;
-};
-
-// The shop's name in its report: the one given, or the computer's and the
-// drive's.
-std::string ShopName(const CommandLineRequest& request, char letter) {
-  if (!request.shop.empty()) return request.shop;
-  std::string computer = ComputerName();
-  return (computer.empty() ? "pc" : computer) + "-" +
-         std::string(1, static_cast<char>(std::toupper(letter)));
-}
-
-// When the program was built with a report folder: keeps the report beside
-// the log (the next run reads the last success from it) and stores it on
-// the server; a failure costs a line.
-void SendReport(Session& session, CommandLineFace& face, NightReport report) {
-  if (!session.remote().reports()) return;
-  const std::string local = OnDrive(session.letter(), kWorkFolder) + "\\avendro-rapporto.txt";
-  std::string earlier;
-  (void)session.platform().files.ReadSmallFile(local, 64 * 1024, &earlier);  // none: a first run
-  report.last_success_utc = LastSuccessOf(earlier);
-  report.log_lines.assign(face.recent().begin(), face.recent().end());
-  const std::string text = session.remote().WithoutPassword(ReportText(report));
-  Status status = session.platform().files.WriteFile(local, text);
-  if (!status.ok()) session.AggiungiStato("Impossibile scrivere il rapporto " + status.message());
-  status = session.remote().StoreReport(ReportFileName(report.shop), text);
-  if (!status.ok()) {
-    session.AggiungiStato("Impossibile inviare il rapporto al fornitore");
-    session.AggiungiStato("Motivo: " + status.message());
-  }
-}
 
 CommandLineRequest Wrong(std::string why) {
   CommandLineRequest request;
@@ -394,20 +164,14 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& vers
 }
 
 int RunUpdateRequest(Session& session, const CommandLineRequest& request) {
-  NightReport report;
-  report.started = std::chrono::system_clock::now();
-  CommandLineFace face;
+  ConsoleFace face;
   session.Start(face, std::string(1, session.letter()) + ":", kCommandLineFace);
-  Night night(session, face);
-  report.exit_code = night.Run(request);
-  report.ended = std::chrono::system_clock::now();
-  report.shop = ShopName(request, session.letter());
-  report.version = session.version();
-  report.drive = DriveName(session.letter());
-  report.programs = night.Outcomes();
-  const int exit_code = report.exit_code;
-  SendReport(session, face, std::move(report));
-  return exit_code;
+  UnattendedRequest night;
+  night.force = request.force;
+  night.check_only = request.check_only;
+  night.shop = request.shop;
+  night.programs = request.programs;
+  return session.UpdatePrograms(night);
 }
 
 }  // namespace avendro

@@ -1,23 +1,11 @@
 #pragma once
 
-#include <chrono>
 #include <string>
 #include <vector>
 
+#include "shell/unattended_update.h"
+
 namespace avendro {
-
-// The exit codes of a run without a window.
-enum CommandLineExit : int {
-  kExitDone = 0,          // every named program updated, every script ended with 0
-  kExitSomeFailed = 1,    // a program failed (download, signature, script…); the others were done
-  kExitUsage = 2,         // wrong usage: nothing done
-  kExitNothingDone = 3,   // no work drive, Avendro open there, server unreachable, no RAR tool
-  kExitUpdatesFound = 4,  // --controlla: some program has an update on the server
-};
-
-// How long a run without a window waits, after its last download, for the
-// scripts it started to end.
-inline constexpr std::chrono::minutes kCommandLineScriptWait{30};
 
 // What the arguments ask for.
 struct CommandLineRequest {

@@ -10,6 +10,13 @@ enum class Pointer : int {
   kHourglass = 11,
 };
 
+// The questions the procedures ask. A face that answers without a person
+// (the command line) tells them apart by this, never by their text.
+enum class Question {
+  kConfirmRun,       // "Sei sicuro di voler procedere", before a run
+  kInstallArchiver,  // the RAR tool is missing: download and start its installer?
+};
+
 // What the procedures of the window use of it. The Qt window implements it;
 // tests hand the procedures a recording one.
 class WindowPort {
@@ -25,10 +32,11 @@ class WindowPort {
   // Marks the box of an installed program: green background, enabled.
   virtual void MarkInstalled(int slot) = 0;
 
-  // A modal Yes/No message box without icon; true when Yes was pressed. An
-  // empty title shows the application title. `no_default` makes No the
-  // default button.
-  virtual bool AskYesNo(const std::string& prompt, const std::string& title, bool no_default) = 0;
+  // Asks `question` in a modal Yes/No message box without icon, with the
+  // text `prompt`; true when Yes was pressed. An empty title shows the
+  // application title. `no_default` makes No the default button.
+  virtual bool AskYesNo(Question question, const std::string& prompt, const std::string& title,
+                        bool no_default) = 0;
 
   virtual void SetPointer(Pointer pointer) = 0;
 

@@ -2,38 +2,11 @@
 
 #include "checks/controllo_prog_mem.h"
 #include "platform/services.h"
+#include "shell/logged_face.h"
 #include "shell/startup.h"
-#include "shell/status_log.h"
 #include "update/ftp.h"
 
 namespace avendro {
-
-// The face as the core's procedures see it: each line goes to the log file
-// first, then to the face. A line the file refuses is followed, on the face
-// only, by one that says why.
-class Session::LoggedFace : public WindowPort {
- public:
-  LoggedFace(WindowPort& face, RunLog& log) : face_(face), log_(log) {}
-
-  void AggiungiStato(const std::string& line) override {
-    Status status = log_.Write("- " + Printable(line));
-    face_.AggiungiStato(line);
-    if (!status.ok()) face_.AggiungiStato("Impossibile scrivere il registro " + status.message());
-  }
-  int BoxValue(int slot) override { return face_.BoxValue(slot); }
-  void MarkInstalled(int slot) override { face_.MarkInstalled(slot); }
-  bool AskYesNo(const std::string& prompt, const std::string& title, bool no_default) override {
-    return face_.AskYesNo(prompt, title, no_default);
-  }
-  void SetPointer(Pointer pointer) override { face_.SetPointer(pointer); }
-  void ShowBusy(bool visible) override { face_.ShowBusy(visible); }
-  void ShowProgress(const std::string& text) override { face_.ShowProgress(text); }
-  void KeepAlive() override { face_.KeepAlive(); }
-
- private:
-  WindowPort& face_;
-  RunLog& log_;
-};
 
 Status Session::Open(char letter, const std::string& version, std::unique_ptr<Session>* out,
                      const std::string& refused_face) {
@@ -85,6 +58,7 @@ Session::~Session() { remote_.reset(); }
 
 std::string Session::Start(WindowPort& face, const std::string& drive_text,
                            const std::string& face_name) {
+  started_ = std::chrono::system_clock::now();
   face_ = std::make_unique<LoggedFace>(face, log_);
   // The scan's lines wait in the log until it opens.
   std::string caption = RunStartup(*face_, platform_, drive_text, &modu1_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,12 +10,14 @@
 #include "platform/status.h"
 #include "port/window_port.h"
 #include "shell/run_log.h"
+#include "shell/unattended_update.h"
 #include "update/remote_update.h"
 
 namespace avendro {
 
 class DriveLock;
 class Ftp;
+class LoggedFace;
 class PlatformServices;
 
 // What the window and the command line share, put together once: the
@@ -58,6 +61,12 @@ class Session {
   void Installa();
   // Reports the scripts that ended since the last call; returns how many.
   int ReportEndedScripts();
+  // The update of `request`'s programs with nobody there: only what is new
+  // on the server unless forced, the programs after a failed one in a run
+  // of their own, the scripts waited for, the vendor's report stored when
+  // the program is built with a report folder. Returns the exit code
+  // (CommandLineExit).
+  int UpdatePrograms(const UnattendedRequest& request);
   // The face is closing: the operation under way stops at once and every
   // later one fails.
   void Cancel();
@@ -75,8 +84,6 @@ class Session {
   Session(std::unique_ptr<PlatformServices> services, std::unique_ptr<DriveLock> lock, char letter,
           const std::string& version);
 
-  class LoggedFace;
-
   std::unique_ptr<PlatformServices> services_;
   std::unique_ptr<DriveLock> lock_;  // no second Avendro on this drive
   std::unique_ptr<Ftp> own_ftp_;
@@ -88,6 +95,7 @@ class Session {
   Modu1 modu1_;
   RunLog log_;
   std::unique_ptr<LoggedFace> face_;  // the face given to Start, behind the log file
+  std::chrono::system_clock::time_point started_;
   std::unique_ptr<RemoteUpdate> remote_;
 };
 

@@ -157,7 +157,9 @@ TEST(MessageBoxes, ConfirmationAndArchiverQuestion) {
   for (const Answer& key : {kEnter, kN}) {
     Operator op({key});
     bool yes = key.key == Qt::Key_N;
-    w.window.RunHandler([&] { yes = w.window.AskYesNo("Installare Winrar?", "", false); });
+    w.window.RunHandler([&] {
+      yes = w.window.AskYesNo(Question::kInstallArchiver, "Installare Winrar?", "", false);
+    });
     ASSERT_EQ(op.shown().size(), 1u);
     EXPECT_EQ(yes, key.key == Qt::Key_Return) << key.key;
   }

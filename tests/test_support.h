@@ -110,7 +110,8 @@ class RecordingWindow : public WindowPort {
     return boxes.at(static_cast<size_t>(slot));
   }
   void MarkInstalled(int slot) override { marked.push_back(slot); }
-  bool AskYesNo(const std::string& prompt, const std::string& title, bool no_default) override {
+  bool AskYesNo(avendro::Question, const std::string& prompt, const std::string& title,
+                bool no_default) override {
     questions.push_back({prompt, title, no_default});
     bool yes = !answers.empty() && answers.front();
     if (!answers.empty()) answers.pop_front();

@@ -574,6 +574,9 @@ TEST(CommandLine, OnlyWhatIsNewAndHonestExitCodes) {
   EXPECT_TRUE(server.stored[1].starts_with("Bar_Rossi.txt\nnegozio: Bar Rossi\r\n"));
   EXPECT_NE(server.stored.back().find("programma: varnok non riuscito: lo script"),
             std::string::npos);
+  // A failed download's reason is the one its lines gave ("Motivo: …").
+  EXPECT_NE(server.stored[9].find("programma: dunmar non riuscito: "), std::string::npos);
+  EXPECT_EQ(server.stored[9].find("programma: dunmar non riuscito: \r"), std::string::npos);
 }
 
 TEST(Bootstrap, AcceptedInstallerIsDownloadedAndStartedThenTheRunConnectsAgain) {

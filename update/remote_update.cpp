@@ -82,7 +82,7 @@ bool RemoteUpdate::Scarica(const std::string& remote, const std::string& local,
 RemoteUpdate::Opening RemoteUpdate::Apertura() {
   const char lettera = modu1_.LetteraUnita;
   window_.SetPointer(Pointer::kHourglass);
-  if (!window_.AskYesNo(kConfermaProcedere, "Aggiornamento software",
+  if (!window_.AskYesNo(Question::kConfirmRun, kConfermaProcedere, "Aggiornamento software",
                         /*no_default=*/true)) {
     return Opening::kDeclined;
   }
@@ -95,7 +95,8 @@ RemoteUpdate::Opening RemoteUpdate::Apertura() {
     window_.AggiungiStato("Controllo Winrar sul Disco...OK");
   } else {
     window_.AggiungiStato("Controllo Winrar sul Disco...NON ESISTE");
-    if (!window_.AskYesNo("Winrar Non esiste .Cliccare su SI per installarlo ", "",
+    if (!window_.AskYesNo(Question::kInstallArchiver,
+                          "Winrar Non esiste .Cliccare su SI per installarlo ", "",
                           /*no_default=*/false)) {
       return Opening::kNoArchiver;
     }

@@ -1,4 +1,4 @@
-#include "command_line/night_report.h"
+#include "shell/night_report.h"
 
 #include <cctype>
 #include <sstream>
