@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "update/installed_archives.h"
 
+#include <ctime>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -59,7 +60,7 @@ std::string StatePath(const std::string& local) {
 
 // A Unix time as the operator reads the clock of the computer.
 std::string TimeText(int64_t unix_time) {
-  return LocalTimeText(std::chrono::system_clock::from_time_t(static_cast<time_t>(unix_time)));
+  return LocalTimeText(std::chrono::system_clock::from_time_t(static_cast<std::time_t>(unix_time)));
 }
 
 }  // namespace
