@@ -33,7 +33,6 @@
 #include "platform/drive_map.h"
 #include "platform/file_system_posix.h"
 #include "update/ftp.h"
-#include "update/installed_archives.h"
 #include "update/signature.h"
 #include "update/transport.h"
 
@@ -159,6 +158,11 @@ int Run(const Options& options) {
   SigningKey key;
   Status status = ReadKey(options.key_file, &key);
   if (!status.ok()) return Usage(status.message().c_str());
+  // A CA that cannot be read must not leave the system's store trusted.
+  const std::string ca_pem = options.ca_file.empty() ? "" : ReadAll(options.ca_file);
+  if (!options.ca_file.empty() && ca_pem.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+    return Usage((options.ca_file + ": no PEM certificate").c_str());
+  }
   std::error_code error;
   fs::create_directories(options.into, error);
   DriveMap drives;
@@ -180,7 +184,7 @@ int Run(const Options& options) {
   server->SetAccount(user);
   const char* password = std::getenv("AVENDRO_FTP_PASSWORD");
   server->SetPassword(password != nullptr ? password : "");
-  server->SetTls({options.tls, options.ca_file.empty() ? "" : ReadAll(options.ca_file)});
+  server->SetTls({options.tls, ca_pem});
   server->SetSigningKey(key);
   status = server->Connect();
   if (status.ok() && !folder.empty()) status = server->ChangeFolder(folder);
@@ -190,8 +194,7 @@ int Run(const Options& options) {
   }
   int refused = 0;
   for (const std::string& archive : options.archives) {
-    ArchiveIdentity got;
-    status = server->Download(archive, "d:\\" + archive, &got);
+    status = server->Download(archive, "d:\\" + archive);
     if (status.ok()) {
       std::printf("verified: %s\n", archive.c_str());
     } else {
