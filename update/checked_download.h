@@ -67,10 +67,11 @@ class CheckedDownload {
   static constexpr char kPartialSuffix[] = ".avendro-part";
   static constexpr char kStateFile[] = "\\drubel\\avendro-firme.txt";
   // How far a signature's time may lie after this machine's clock. A day
-  // covers any honest difference (a zone set wrong is at most 14 hours off,
-  // a clock left on summer time one hour) and bounds what a vendor's clock
-  // running ahead can do: once accepted, its time refuses the vendor's later
-  // signatures until the real time reaches it, so a day at most.
+  // covers the honest differences (a PC showing the right local time in a
+  // wrong time zone is hours off, one left on summer time an hour) and
+  // bounds what a vendor's clock running ahead can do: once accepted, its
+  // time refuses the vendor's later signatures until the real time reaches
+  // it, so a day at most.
   static constexpr std::chrono::hours kFutureMargin{24};
 
   struct Sink;
