@@ -3,10 +3,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
+#include "platform/local_time.h"
 #include "tests/update_fixture.h"
 
 namespace avendro {
@@ -524,10 +526,32 @@ TEST_F(FtpSigned, ASignatureNamesItsArchiveAndNeverOneOlderThanTheLastAccepted) 
   EXPECT_EQ(Why(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar")),
             "dunmar.rar: la firma non dice quando è stata fatta");
   EXPECT_EQ(ReadFile(s.t.Drive('d') / "dunmar.rar"), "new");
-  // Signed again, it has a new time: the vendor's way back.
+  // Dated far ahead, by a wrong clock: accepted, it would refuse every
+  // signature of the right time after it.
   Sign("dunmar.rar", "timestamp:4000000000\\tfile:dunmar.rar");
+  EXPECT_EQ(
+      Why(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar")).rfind("dunmar.rar: firma datata ", 0), 0);
+  EXPECT_EQ(ReadFile(s.t.Drive('d') / "drubel" / "avendro-firme.txt"), state);
+  // Signed again, it has a new time: the vendor's way back.
+  Sign("dunmar.rar", "timestamp:" + std::to_string(std::time(nullptr)) + "\\tfile:dunmar.rar");
   ASSERT_TRUE(Ok(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar")));
   EXPECT_EQ(ReadFile(s.t.Drive('d') / "dunmar.rar"), "old");
+}
+
+// The clock rule with the shop's clock given: a day's margin, both times
+// named, and a time accepted before from a clock far ahead is no "older
+// version" but the operator's to remove.
+TEST(SignedTime, NoWrongClockLocksAnArchiveOut) {
+  const int64_t now = 1796800000, day = 24 * 3600;
+  auto text = [](int64_t t) { return LocalTimeText(std::chrono::system_clock::from_time_t(t)); };
+  EXPECT_TRUE(SignedTimeAccepted("a.rar", now + day, now - 1, now).ok());
+  const std::string ahead = Why(SignedTimeAccepted("a.rar", now + day + 1, -1, now));
+  EXPECT_NE(ahead.find(text(now + day + 1)), std::string::npos) << ahead;
+  EXPECT_NE(ahead.find(text(now)), std::string::npos) << ahead;
+  const std::string locked = Why(SignedTimeAccepted("A.rar", now, now + 30 * day, now));
+  EXPECT_NE(locked.find("togliere la riga di a.rar"), std::string::npos) << locked;
+  EXPECT_NE(Why(SignedTimeAccepted("a.rar", now, now + day, now)).find("versione precedente"),
+            std::string::npos);
 }
 
 TEST_F(FtpSigned, OnlyArchivesSignedWithTheBuiltInKeyReplaceTheOldOnes) {

@@ -7,6 +7,7 @@
         [--long NAME] [--no-size NAME] [--trickle NAME] [--stall-greeting]
         [--announce-short NAME] [--no-rest] [--not-ftp] [--echo-password]
         [--rate BYTES_PER_SECOND] [--upload-folder FOLDER]
+        [--publish-folder FOLDER]
 
 Prints the port on stdout once it accepts connections, then serves until
 it is terminated. Faults, for the file NAME of any folder:
@@ -33,6 +34,8 @@ each disconnect the bytes sent on the control connection) in FILE.
 over a link of that speed (125000000 for 1 Gbit/s), with or without TLS.
 --upload-folder FOLDER (below the home, made when missing) allows storing
 and renaming files there, and nowhere else: the shops' reports.
+--publish-folder FOLDER allows storing, renaming and deleting there: the
+vendor's account, as tools/publish uses it.
 
 --tls makes a new certificate authority and a certificate for 127.0.0.1
 and localhost signed by it (with --tls-wrong-name, for other.example
@@ -480,6 +483,8 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--upload-folder", action="append", default=[],
                         help="a folder below the home where files may be stored and renamed")
+    parser.add_argument("--publish-folder", action="append", default=[],
+                        help="a folder below the home where files may be stored, renamed, deleted")
     opts = parser.parse_args()
 
     if opts.log:
@@ -494,6 +499,10 @@ def main():
         path = os.path.join(os.path.abspath(opts.home), folder)
         os.makedirs(path, exist_ok=True)
         authorizer.override_perm(opts.user, path, perm="elrwf", recursive=True)
+    for folder in opts.publish_folder:
+        path = os.path.join(os.path.abspath(opts.home), folder)
+        os.makedirs(path, exist_ok=True)
+        authorizer.override_perm(opts.user, path, perm="elrwfd", recursive=True)
     handler = make_handler(opts)
     handler.authorizer = authorizer
     server = ThreadedFTPServer(("127.0.0.1", opts.port), handler)

@@ -1,8 +1,10 @@
 #include "update/checked_download.h"
 
+#include "platform/local_time.h"
 #include "platform/text.h"
 #include "update/installed_archives.h"
 
+#include <ctime>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -56,7 +58,43 @@ std::string StatePath(const std::string& local) {
   return local.substr(0, 2) + CheckedDownload::kStateFile;
 }
 
+// A Unix time as the operator reads the clock of the computer.
+std::string TimeText(int64_t unix_time) {
+  return LocalTimeText(std::chrono::system_clock::from_time_t(static_cast<std::time_t>(unix_time)));
+}
+
 }  // namespace
+
+static_assert(CheckedDownload::kFutureMargin == std::chrono::hours(24),
+              "the refusals below say \"più di un giorno\"");
+
+Status SignedTimeAccepted(const std::string& remote, int64_t signed_at, int64_t accepted,
+                          int64_t now) {
+  const int64_t latest =
+      now +
+      std::chrono::duration_cast<std::chrono::seconds>(CheckedDownload::kFutureMargin).count();
+  // Accepted, such a time would refuse every later signature until the
+  // clocks reach it: a wrong clock, the vendor's or this one, says it.
+  if (signed_at > latest) {
+    return Status::Error(remote + ": firma datata " + TimeText(signed_at) +
+                         ", più di un giorno dopo l'ora di questo computer (" + TimeText(now) +
+                         "): se data e ora del computer sono giuste, l'archivio è stato firmato " +
+                         "con l'orologio avanti e va pubblicato di nuovo dal fornitore");
+  }
+  if (accepted < 0 || signed_at >= accepted) return Status::Ok();
+  // Accepted before such signatures were refused: the archive on the
+  // server is newer, and the way out is the operator's.
+  if (accepted > latest) {
+    return Status::Error(remote + ": la firma già accettata per questo archivio è datata " +
+                         TimeText(accepted) + ", più di un giorno dopo l'ora di questo computer (" +
+                         TimeText(now) + "), e rifiuta quella del server (" + TimeText(signed_at) +
+                         "): fu fatta con l'orologio avanti; per ricevere l'archivio togliere la " +
+                         "riga di " + Lower(remote) + " dal file drubel\\avendro-firme.txt");
+  }
+  return Status::Error(remote + ": firma del " + std::to_string(signed_at) +
+                       ", più vecchia di quella già accettata (" + std::to_string(accepted) +
+                       "): l'archivio sul server è una versione precedente");
+}
 
 // Where the bytes of a fetch go: a partial file, or memory up to `limit`.
 struct CheckedDownload::Sink : FetchSink {
@@ -135,13 +173,11 @@ Status CheckedDownload::FetchSignature(const std::string& remote, const std::str
   if (!status.ok()) return Status::Error(remote + ": " + status.message());
   const auto newest = ParseState(state);
   auto accepted = newest.find(Lower(remote));
-  if (accepted != newest.end() && claims->timestamp < accepted->second) {
-    return Status::Error(remote + ": firma del " + std::to_string(claims->timestamp) +
-                         ", più vecchia di quella già accettata (" +
-                         std::to_string(accepted->second) + "): l'archivio sul server è " +
-                         "una versione precedente");
-  }
-  return Status::Ok();
+  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  return SignedTimeAccepted(remote, claims->timestamp,
+                            accepted == newest.end() ? -1 : accepted->second, now);
 }
 
 Status CheckedDownload::Remember(const std::string& local, const SignedClaims& claims) {

@@ -18,6 +18,14 @@ namespace avendro {
 // its resume, the sizes the server announces, the signature and the newest
 // signature already accepted, the commit. It knows nothing of the protocol;
 // any Transport serves.
+// Whether `remote`'s signature made at `signed_at` may be accepted on a
+// machine whose clock says `now`, when the newest accepted for it was made
+// at `accepted` (-1: none); all Unix times. Refused, naming the times in
+// the operator's words, when it lies more than kFutureMargin after `now`,
+// or before `accepted`.
+Status SignedTimeAccepted(const std::string& remote, int64_t signed_at, int64_t accepted,
+                          int64_t now);
+
 class CheckedDownload {
  public:
   CheckedDownload(Transport& transport, FileSystem& files) : transport_(transport), files_(files) {}
@@ -26,7 +34,8 @@ class CheckedDownload {
   // the server, made with that key, whose trusted comment names the file
   // and was signed no earlier than the newest one accepted for that name on
   // the target's drive (kept in <drive>:\drubel\avendro-firme.txt, one line
-  // "<unix time> <name in lower case>" per archive).
+  // "<unix time> <name in lower case>" per archive) and no later than
+  // kFutureMargin after this machine's clock (see SignedTimeAccepted).
   void SetSigningKey(std::optional<SigningKey> key) { key_ = std::move(key); }
 
   // Downloads `remote` from the transport's current folder to the Windows
@@ -57,6 +66,13 @@ class CheckedDownload {
   static constexpr std::chrono::hours kPartialLifetime{24 * 7};
   static constexpr char kPartialSuffix[] = ".avendro-part";
   static constexpr char kStateFile[] = "\\drubel\\avendro-firme.txt";
+  // How far a signature's time may lie after this machine's clock. A day
+  // covers the honest differences (a PC showing the right local time in a
+  // wrong time zone is hours off, one left on summer time an hour) and
+  // bounds what a vendor's clock running ahead can do: once accepted, its
+  // time refuses the vendor's later signatures until the real time reaches
+  // it, so a day at most.
+  static constexpr std::chrono::hours kFutureMargin{24};
 
   struct Sink;
 
