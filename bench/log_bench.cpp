@@ -15,8 +15,8 @@
 #include "app/application.h"
 #include "platform/file_details_posix.h"
 #include "platform/file_system_posix.h"
-#include "platform/launcher_posix.h"
-#include "platform/processes_posix.h"
+#include "platform/launcher_linux.h"
+#include "platform/processes_linux.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -36,8 +36,8 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   avendro::PosixFileSystem files(drives);
-  avendro::PosixProcessTable processes;
-  avendro::PosixLauncher launcher;
+  avendro::LinuxProcessTable processes;
+  avendro::LinuxLauncher launcher;
   avendro::PosixFileDetails details(files);
   avendro::Platform platform{files, processes, launcher, details};
   avendro::Ftp ftp(files);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "checks/controllo_prog_mem.h"
-#include "platform/processes_posix.h"
+#include "platform/processes_linux.h"
 #include "rounds.h"
 
 extern char** environ;
@@ -67,7 +67,7 @@ int main(int argc, char* argv[]) {
   }
 
   avendro::NomiProgrammi names = avendro::FillNomiProgrammi();
-  avendro::PosixProcessTable table;
+  avendro::LinuxProcessTable table;
   const std::string title = "running-instance check, boxes 0-15 and 19 ticked, " +
                             std::to_string(children.size()) + " other processes";
   {

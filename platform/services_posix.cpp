@@ -1,8 +1,8 @@
 #include "platform/drive_map.h"
 #include "platform/file_details_posix.h"
 #include "platform/file_system_posix.h"
-#include "platform/launcher_posix.h"
-#include "platform/processes_posix.h"
+#include "platform/launcher_linux.h"
+#include "platform/processes_linux.h"
 #include "platform/services.h"
 
 namespace avendro {
@@ -15,8 +15,8 @@ class PosixServices : public PlatformServices {
 
  private:
   PosixFileSystem files_;
-  PosixProcessTable processes_;
-  PosixLauncher launcher_;
+  LinuxProcessTable processes_;
+  LinuxLauncher launcher_;
   PosixFileDetails details_;
   Platform platform_{files_, processes_, launcher_, details_};
 };

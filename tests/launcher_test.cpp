@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/launcher_posix.h"
+#include "platform/launcher_linux.h"
 #include "tests/update_fixture.h"
 
 namespace avendro {
@@ -43,7 +43,7 @@ TEST(Launcher, StartsThroughWineWithTheWindowStyleAndDoesNotWait) {
   TempPrefix t;
   FakeStarter starter(t);
   starter.Hold(2);
-  PosixLauncher launcher;
+  LinuxLauncher launcher;
 
   uint64_t script = 0, installer = 0;
   ASSERT_TRUE(
@@ -60,7 +60,7 @@ TEST(Launcher, StartsThroughWineWithTheWindowStyleAndDoesNotWait) {
   EXPECT_TRUE(CollectedWithin(installer, 5s));
   uint64_t orphan = 0;
   ASSERT_TRUE(
-      PosixLauncher().Start("d:\\vemo\\aggiorna.bat", WindowStyle::kMaximizedFocus, &orphan).ok());
+      LinuxLauncher().Start("d:\\vemo\\aggiorna.bat", WindowStyle::kMaximizedFocus, &orphan).ok());
   EXPECT_TRUE(CollectedWithin(orphan, 5s));
 
   EXPECT_TRUE(EndsWithin(launcher, script, 5s));
@@ -76,7 +76,7 @@ TEST(Launcher, StartsThroughWineWithTheWindowStyleAndDoesNotWait) {
 
 TEST(Launcher, MissingWineIsAnErrorThatSaysSo) {
   NoStarter no_starter;
-  PosixLauncher launcher;
+  LinuxLauncher launcher;
   uint64_t task = 0;
   Status status = launcher.Start("d:\\vemo\\aggiorna.bat", WindowStyle::kMaximizedFocus, &task);
   ASSERT_FALSE(status.ok());

@@ -15,7 +15,7 @@
 #include <set>
 
 #include "checks/controllo_prog_mem.h"
-#include "platform/processes_posix.h"
+#include "platform/processes_linux.h"
 #include "tests/test_support.h"
 
 extern char** environ;
@@ -154,7 +154,7 @@ class OwnProcesses : public ProcessTable {
   uint32_t SelfId() override { return real_.SelfId(); }
 
  private:
-  PosixProcessTable real_;
+  LinuxProcessTable real_;
   std::set<uint32_t> ids_;
   Child* ending_ = nullptr;
 };
@@ -180,7 +180,7 @@ std::string AsNobodySees(uint32_t id) {
     close(out[0]);
     std::string seen = "<not nobody>";
     if (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0) {
-      PosixProcessTable table;
+      LinuxProcessTable table;
       ProcessEntry entry = EntryOf(table, id);
       seen = entry.image_name + "|" + entry.unverified;
     }
@@ -206,7 +206,7 @@ TEST(ProcessTable, ImageNameIsTheProgramFileOrWhatWineSays) {
   Child alias(t, "/bin/sleep", "dunmar.exe");
   Child replaced(t, "old/varnok.exe");
   fs::remove(replaced.path());  // as an update does to a running program
-  PosixProcessTable table;
+  LinuxProcessTable table;
   EXPECT_EQ(NameOf(table, plain.id()), "varnok.exe");
   // A loader that maps no file of the name it gives itself runs no such program.
   EXPECT_EQ(NameOf(table, wine.id()), "wine64");
@@ -228,7 +228,7 @@ TEST(ProcessTable, ImageNameIsTheProgramFileOrWhatWineSays) {
 TEST(ProcessTable, StopsAProcessOnlyWhileItIsTheListedOne) {
   TempPrefix t;
   Child child(t, "varnok.exe");
-  PosixProcessTable table;
+  LinuxProcessTable table;
   ProcessEntry listed = EntryOf(table, child.id());
   ASSERT_NE(listed.started, 0u);
 
@@ -248,7 +248,7 @@ TEST(ProcessTable, StopsAProcessOnlyWhileItIsTheListedOne) {
 }
 
 TEST(ProcessTable, RefusesItsOwnProcessAndIdsThatAreNoProcess) {
-  PosixProcessTable table;
+  LinuxProcessTable table;
   uint32_t self = table.SelfId();
   Status s = table.Terminate({self});
   EXPECT_FALSE(s.ok());
@@ -334,7 +334,7 @@ TEST(RunningInstanceCheck, AWineLoaderIsAnInstanceOnlyWhileWineRunsTheNamedFile)
   setenv("WINEDLLOVERRIDES", "mscoree=d;mshtml=d", 1);  // nothing to fetch
   fs::copy_file(AVENDRO_WINE_PROGRAM, t.root() / "VARNOK.EXE");
   Child real(t, (t.root() / "VARNOK.EXE").string(), "", {"/usr/bin/wine"});
-  PosixProcessTable table;
+  LinuxProcessTable table;
   for (int i = 0; i < 1200 && NameOf(table, real.id()) != "VARNOK.EXE"; ++i) usleep(100 * 1000);
   // The loader under that name, held stopped at its exec as a debugger holds it.
   pid_t impostor = fork();

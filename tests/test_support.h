@@ -63,9 +63,9 @@ std::filesystem::path FreshFolder(const std::string& stem);
 bool OnWindows();
 
 // The system's own services: PosixFileSystem over the prefix's drive map,
-// Win32FileSystem over the real drives; PosixLauncher (through wine on the
+// Win32FileSystem over the real drives; LinuxLauncher (through wine on the
 // PATH) or Win32Launcher (CreateProcess, scripts through cmd.exe).
-// PosixProcessTable (/proc) or Win32ProcessTable; PosixFileDetails (stat)
+// LinuxProcessTable (/proc) or Win32ProcessTable; PosixFileDetails (stat)
 // or Win32FileDetails (the shell object).
 std::unique_ptr<FileSystem> SystemFileSystem(const TempPrefix& prefix);
 std::unique_ptr<Launcher> SystemLauncher();

@@ -4,8 +4,8 @@
 
 #include "platform/file_details_posix.h"
 #include "platform/file_system_posix.h"
-#include "platform/launcher_posix.h"
-#include "platform/processes_posix.h"
+#include "platform/launcher_linux.h"
+#include "platform/processes_linux.h"
 #include "tests/test_support.h"
 
 namespace avendro::testing {
@@ -64,9 +64,9 @@ std::unique_ptr<FileSystem> SystemFileSystem(const TempPrefix& prefix) {
   return std::make_unique<PosixFileSystem>(prefix.Drives());
 }
 
-std::unique_ptr<Launcher> SystemLauncher() { return std::make_unique<PosixLauncher>(); }
+std::unique_ptr<Launcher> SystemLauncher() { return std::make_unique<LinuxLauncher>(); }
 
-std::unique_ptr<ProcessTable> SystemProcessTable() { return std::make_unique<PosixProcessTable>(); }
+std::unique_ptr<ProcessTable> SystemProcessTable() { return std::make_unique<LinuxProcessTable>(); }
 
 std::unique_ptr<FileDetailsSource> SystemFileDetails(FileSystem& files) {
   return std::make_unique<PosixFileDetails>(files);

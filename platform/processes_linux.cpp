@@ -1,4 +1,4 @@
-#include "platform/processes_posix.h"
+#include "platform/processes_linux.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -201,7 +201,7 @@ Status KillIfListed(int pidfd, const ProcessEntry& process, const std::string& w
 
 }  // namespace
 
-Status PosixProcessTable::List(std::vector<ProcessEntry>* out) {
+Status LinuxProcessTable::List(std::vector<ProcessEntry>* out) {
   out->clear();
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc"), closedir);
   if (!dir) return ErrnoError("/proc", errno);
@@ -218,7 +218,7 @@ Status PosixProcessTable::List(std::vector<ProcessEntry>* out) {
   return Status::Ok();
 }
 
-Status PosixProcessTable::Terminate(const ProcessEntry& process) {
+Status LinuxProcessTable::Terminate(const ProcessEntry& process) {
   const std::string what = "processo " + std::to_string(process.id);
   // No process has id 0 or one beyond the signed range of a pid.
   if (process.id == 0 || process.id > INT_MAX) {
@@ -232,6 +232,6 @@ Status PosixProcessTable::Terminate(const ProcessEntry& process) {
   return status;
 }
 
-uint32_t PosixProcessTable::SelfId() { return static_cast<uint32_t>(getpid()); }
+uint32_t LinuxProcessTable::SelfId() { return static_cast<uint32_t>(getpid()); }
 
 }  // namespace avendro

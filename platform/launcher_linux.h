@@ -15,9 +15,9 @@ namespace avendro {
 // started program, so Running tells when that has ended. The program never
 // waits for it; each child is reaped as soon as it ends, by a thread of its
 // own, so none lingers as a zombie, even after the launcher is gone.
-class PosixLauncher : public Launcher {
+class LinuxLauncher : public Launcher {
  public:
-  PosixLauncher();
+  LinuxLauncher();
 
   Status Start(const std::string& path, WindowStyle style, uint64_t* task) override;
   bool Running(uint64_t task) override;

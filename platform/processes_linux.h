@@ -13,7 +13,7 @@ namespace avendro {
 // name of its command line (or its kernel name) and is marked unverified.
 // `started` is the start time of /proc/<pid>/stat; Terminate sends SIGKILL
 // through a pidfd.
-class PosixProcessTable : public ProcessTable {
+class LinuxProcessTable : public ProcessTable {
  public:
   Status List(std::vector<ProcessEntry>* out) override;
   Status Terminate(const ProcessEntry& process) override;

@@ -1,4 +1,4 @@
-#include "platform/launcher_posix.h"
+#include "platform/launcher_linux.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -66,15 +66,15 @@ std::string StartTime(pid_t pid) {
 
 }  // namespace
 
-struct PosixLauncher::Children {
+struct LinuxLauncher::Children {
   std::mutex mutex;
   std::set<pid_t> running;
   std::map<pid_t, uint32_t> exit_codes;  // of the ended ones that exited
 };
 
-PosixLauncher::PosixLauncher() : children_(std::make_shared<Children>()) {}
+LinuxLauncher::LinuxLauncher() : children_(std::make_shared<Children>()) {}
 
-Status PosixLauncher::Start(const std::string& path, WindowStyle style, uint64_t* task) {
+Status LinuxLauncher::Start(const std::string& path, WindowStyle style, uint64_t* task) {
   std::vector<std::string> args = {"wine", "start"};
   // In its own folder, as on Windows: a script's "cd d:\drubel" changes
   // the folder of d: but not the current drive.
@@ -118,19 +118,19 @@ Status PosixLauncher::Start(const std::string& path, WindowStyle style, uint64_t
   return Status::Ok();
 }
 
-bool PosixLauncher::Running(uint64_t task) {
+bool LinuxLauncher::Running(uint64_t task) {
   std::lock_guard<std::mutex> lock(children_->mutex);
   return children_->running.count(static_cast<pid_t>(task)) != 0;
 }
 
-std::optional<uint32_t> PosixLauncher::ExitCode(uint64_t task) {
+std::optional<uint32_t> LinuxLauncher::ExitCode(uint64_t task) {
   std::lock_guard<std::mutex> lock(children_->mutex);
   auto it = children_->exit_codes.find(static_cast<pid_t>(task));
   if (it == children_->exit_codes.end()) return std::nullopt;
   return it->second;
 }
 
-void PosixLauncher::ShareRunning(const std::string& key, uint64_t task) {
+void LinuxLauncher::ShareRunning(const std::string& key, uint64_t task) {
   const std::string started = StartTime(static_cast<pid_t>(task));
   const int folder = RecordFolder();
   if (folder < 0 || started.empty()) {
@@ -150,7 +150,7 @@ void PosixLauncher::ShareRunning(const std::string& key, uint64_t task) {
   close(folder);
 }
 
-bool PosixLauncher::RunningAnywhere(const std::string& key) {
+bool LinuxLauncher::RunningAnywhere(const std::string& key) {
   const int folder = RecordFolder();
   if (folder < 0) return false;
   const std::string name = RecordName(key);
