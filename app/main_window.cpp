@@ -319,7 +319,7 @@ void AggSoftware::Load(Session& session, const QString& drive_text) {
   session_ = &session;
   drive1_->addItem(drive_text);
   drive1_->setCurrentIndex(0);
-  std::string caption = session.Start(*this, drive1_->currentText().toStdString(), "finestra");
+  std::string caption = session.Start(*this, "finestra");
   label9_->setText(QString::fromStdString(caption));
   // The end of a started script is looked at only while the window is
   // idle, so that its line never cuts into the lines of a run.

@@ -37,9 +37,9 @@ class AggSoftware : public QWidget, public WindowPort {
   ~AggSoftware() override;
 
   // The load sequence of `session`, which must outlive the window, through
-  // this window; `drive_text` is the current entry of Drive1. From then on
-  // the status log goes to the session's log file as well, and "AGGIORNA"
-  // and "INSTALLA" are the session's runs.
+  // this window; `drive_text` is what Drive1 shows of the session's drive
+  // (its letter, maybe a volume label), never read back. From then on
+  // "AGGIORNA" and "INSTALLA" are the session's runs.
   void Load(Session& session, const QString& drive_text);
 
   // Shows the window centred on the screen's work area, focus on Command1;

@@ -165,7 +165,7 @@ int RunCommandLine(const std::vector<std::string>& args, const std::string& vers
 
 int RunUpdateRequest(Session& session, const CommandLineRequest& request) {
   ConsoleFace face;
-  session.Start(face, std::string(1, session.letter()) + ":", kCommandLineFace);
+  session.Start(face, kCommandLineFace);
   UnattendedRequest night;
   night.force = request.force;
   night.check_only = request.check_only;

@@ -39,29 +39,28 @@ Session::Session(std::unique_ptr<PlatformServices> services, std::unique_ptr<Dri
       own_ftp_(std::make_unique<Ftp>(services_->platform().files)),
       platform_(services_->platform()),
       ftp_(*own_ftp_),
-      letter_(letter),
       version_(version),
       settings_(CompiledFtpSettings()),
+      modu1_{letter, {}},
       log_(platform_.files, letter) {}
 
 Session::Session(Platform& platform, Ftp& ftp, char letter, const std::string& version,
                  FtpSettings settings)
     : platform_(platform),
       ftp_(ftp),
-      letter_(letter),
       version_(version),
       settings_(std::move(settings)),
+      modu1_{letter, {}},
       log_(platform.files, letter) {}
 
 // The runs go first: they hand the FTP control their callbacks back.
 Session::~Session() { remote_.reset(); }
 
-std::string Session::Start(WindowPort& face, const std::string& drive_text,
-                           const std::string& face_name) {
+std::string Session::Start(WindowPort& face, const std::string& face_name) {
   started_ = std::chrono::system_clock::now();
   face_ = std::make_unique<LoggedFace>(face, log_);
   // The scan's lines wait in the log until it opens.
-  std::string caption = RunStartup(*face_, platform_, drive_text, &modu1_);
+  std::string caption = RunStartup(*face_, platform_, &modu1_);
   // Only now: the scan makes the work folder that holds the file.
   Status status = log_.Open(face_name, version_);
   if (!status.ok()) face.AggiungiStato("Impossibile scrivere il registro " + status.message());

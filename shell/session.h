@@ -47,7 +47,7 @@ class Session {
   // "riga di comando"); a log file that cannot be opened costs one line.
   // Afterwards the runs go through `face`, which must outlive them.
   // Returns the caption of the version label.
-  std::string Start(WindowPort& face, const std::string& drive_text, const std::string& face_name);
+  std::string Start(WindowPort& face, const std::string& face_name);
 
   // What a face does, through the session, once Start has run. Every line
   // of these, and every line a face adds with AggiungiStato, reaches the
@@ -72,7 +72,9 @@ class Session {
   void Cancel();
   bool closing() const;
 
-  char letter() const { return letter_; }
+  // The work drive's letter, LetteraUnita: the one value every path of the
+  // runs starts from.
+  char letter() const { return modu1_.LetteraUnita; }
   const std::string& version() const { return version_; }
   Platform& platform() { return platform_; }
   Ftp& ftp() { return ftp_; }
@@ -89,7 +91,6 @@ class Session {
   std::unique_ptr<Ftp> own_ftp_;
   Platform& platform_;
   Ftp& ftp_;
-  const char letter_;
   const std::string version_;
   const FtpSettings settings_;
   Modu1 modu1_;

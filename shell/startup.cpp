@@ -5,9 +5,7 @@
 
 namespace avendro {
 
-std::string RunStartup(WindowPort& window, Platform& platform, const std::string& drive_text,
-                       Modu1* modu1) {
-  modu1->LetteraUnita = drive_text.empty() ? ' ' : drive_text[0];
+std::string RunStartup(WindowPort& window, Platform& platform, Modu1* modu1) {
   modu1->nomiProgrammi = FillNomiProgrammi();
 
   window.AggiungiStato("===== CONTROLLO PROGRAMMI SU DISCO ======");

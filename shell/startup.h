@@ -8,11 +8,9 @@
 
 namespace avendro {
 
-// The window's load sequence, run before the window is first shown.
-// `drive_text` is the current entry of the drive list Drive1 ("d:" and maybe
-// a volume label); its first character becomes LetteraUnita. Returns the
-// caption of the version label Label9.
-std::string RunStartup(WindowPort& window, Platform& platform, const std::string& drive_text,
-                       Modu1* modu1);
+// The window's load sequence, run before the window is first shown, on the
+// work drive modu1->LetteraUnita. Returns the caption of the version label
+// Label9.
+std::string RunStartup(WindowPort& window, Platform& platform, Modu1* modu1);
 
 }  // namespace avendro

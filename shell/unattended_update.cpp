@@ -209,9 +209,9 @@ int Session::UpdatePrograms(const UnattendedRequest& request) {
   Night night(*this, *face_);
   report.exit_code = night.Run(request);
   report.ended = std::chrono::system_clock::now();
-  report.shop = ShopName(request, letter_);
+  report.shop = ShopName(request, letter());
   report.version = version_;
-  report.drive = DriveName(letter_);
+  report.drive = DriveName(letter());
   report.programs = night.Outcomes();
   const int exit_code = report.exit_code;
   SendReport(*this, *face_, std::move(report));

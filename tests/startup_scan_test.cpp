@@ -24,7 +24,8 @@ using testing::UnusedProcesses;
 struct Startup {
   explicit Startup(const TempPrefix& t) : files(testing::SystemFileSystem(t)) {}
   std::string Run(const std::string& drive_text = "d: [LAVORO]") {
-    return RunStartup(window, platform, drive_text, &modu1);
+    modu1.LetteraUnita = drive_text[0];
+    return RunStartup(window, platform, &modu1);
   }
   std::unique_ptr<FileSystem> files;
   UnusedProcesses processes;
@@ -191,7 +192,7 @@ TEST(Startup, TheLogFileKeepsEveryLine) {
     Startup s(t);
     Ftp ftp(*s.files);
     Session session(s.platform, ftp, 'd', "1.2");
-    session.Start(s.window, "d:", "prova");
+    session.Start(s.window, "prova");
     EXPECT_TRUE(
         std::regex_search(Read(log), std::regex("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "
                                                 "===== Avendro 1.2, prova =====\r\n"
@@ -216,7 +217,7 @@ TEST(Startup, TheLogFileKeepsEveryLine) {
     Startup s(t);
     Ftp ftp(*s.files);
     Session session(s.platform, ftp, 'd', "1.2");
-    session.Start(s.window, "d:", "prova");
+    session.Start(s.window, "prova");
     session.AggiungiStato("dopo");
     EXPECT_EQ(s.window.lines.size(), 5u + 2u);
     EXPECT_TRUE(
