@@ -21,6 +21,24 @@ inline constexpr std::string_view kRarExtract = ":\\drubel\\rar e -o+ ";
 inline constexpr std::string_view kWorkScript = ":\\drubel\\aggiorna.bat";
 // Where the archiver bootstrap puts the RAR installer.
 inline constexpr std::string_view kRarInstaller = ":\\drubel\\wrar361it.exe";
+// Files Avendro keeps in the work folder: its log (a full one moves aside as
+// "avendro.log.1"), the record of the archives installed, the times of the
+// signatures accepted, and the drive's copy of the last report for the
+// vendor.
+inline constexpr std::string_view kLogFileName = "avendro.log";
+inline constexpr std::string_view kLogFile = ":\\drubel\\avendro.log";
+inline constexpr std::string_view kInstalledRecord = ":\\drubel\\avendro-installati.txt";
+inline constexpr std::string_view kSignatureRecord = ":\\drubel\\avendro-firme.txt";
+inline constexpr std::string_view kReportCopy = ":\\drubel\\avendro-rapporto.txt";
+// The installer that the install script starts, and whose date the version
+// label shows (in C:\drubel).
+inline constexpr std::string_view kSetupProgram = "setup.exe";
+
+// The server's folders below the site: the archives and their signatures,
+// and the RAR installer with the name it has there.
+inline constexpr std::string_view kServerDownloadFolder = "download";
+inline constexpr std::string_view kServerUtilityFolder = "download/utility";
+inline constexpr std::string_view kServerRarInstaller = "wrar361it.exe";
 
 // One check-box slot. Letter case and trailing blanks are part of the
 // values.

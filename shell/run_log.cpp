@@ -8,9 +8,7 @@
 namespace avendro {
 
 RunLog::RunLog(FileSystem& files, char letter, Clock clock)
-    : files_(files),
-      path_(OnDrive(letter, kWorkFolder) + "\\avendro.log"),
-      clock_(std::move(clock)) {}
+    : files_(files), path_(OnDrive(letter, kLogFile)), clock_(std::move(clock)) {}
 
 RunLog::RunLog(FileSystem& files, std::string path, Clock clock)
     : files_(files), path_(std::move(path)), clock_(std::move(clock)) {}
@@ -90,7 +88,7 @@ Status NoteRefusedRun(FileSystem& files, char letter, const std::string& face,
                       const std::string& version, const std::string& line, std::string* written) {
   std::vector<std::string> lines = {line};
   if (letter != 0) {
-    *written = OnDrive(letter, kWorkFolder) + "\\avendro.log";
+    *written = OnDrive(letter, kLogFile);
     std::string found;
     // Only where the scan of a run would have made the work folder.
     Status status = files.FindEntry(OnDrive(letter, kWorkFolder), kMaskDirectory, &found);
@@ -102,7 +100,7 @@ Status NoteRefusedRun(FileSystem& files, char letter, const std::string& face,
   std::string folder;
   Status status = files.MachineDataFolder(&folder);
   if (!status.ok()) return status;
-  *written = folder + "\\Avendro\\avendro.log";
+  *written = folder + "\\Avendro\\" + std::string(kLogFileName);
   for (const std::string& make : {folder, folder + "\\Avendro"}) {
     std::string found;
     if (status.ok()) status = files.FindEntry(make, kMaskDirectory, &found);

@@ -186,7 +186,7 @@ std::string ShopName(const UnattendedRequest& request, char letter) {
 // the server; a failure costs a line.
 void SendReport(Session& session, const LoggedFace& face, NightReport report) {
   if (!session.remote().reports()) return;
-  const std::string local = OnDrive(session.letter(), kWorkFolder) + "\\avendro-rapporto.txt";
+  const std::string local = OnDrive(session.letter(), kReportCopy);
   std::string earlier;
   (void)session.platform().files.ReadSmallFile(local, 64 * 1024, &earlier);  // none: a first run
   report.last_success_utc = LastSuccessOf(earlier);

@@ -8,7 +8,9 @@ namespace avendro {
 std::string VersionLabel(FileDetailsSource& details) {
   // Always drive C, whatever the work drive.
   Dettagli setup;
-  if (!DettagliFile(details, OnDrive('C', kWorkFolder) + "\\", "setup.exe", &setup).ok()) return "";
+  if (!DettagliFile(details, OnDrive('C', kWorkFolder) + "\\", std::string(kSetupProgram), &setup)
+           .ok())
+    return "";
   const std::string* date = setup.At(4);
   if (date == nullptr) return "";
   return "R. 1.0.1 del " + *date;

@@ -23,8 +23,8 @@ std::string UpdateScript(int slot, char lettera, const std::string& archive) {
 }
 
 std::string InstallScript(char lettera, const std::string& archive) {
-  return "cd " + OnDrive(lettera, kWorkFolder) + kCrLf + RarLine(lettera, archive) + "setup.exe" +
-         kCrLf;
+  return "cd " + OnDrive(lettera, kWorkFolder) + kCrLf + RarLine(lettera, archive) +
+         std::string(kSetupProgram) + kCrLf;
 }
 
 }  // namespace avendro
