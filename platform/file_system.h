@@ -46,9 +46,6 @@ class PartialFile : public ReplacementFile {
   // Reads those kept bytes back, in order, handing them to `sink` in
   // chunks.
   virtual Status ReadKept(const std::function<void(const char*, size_t)>& sink) = 0;
-
-  // Whether an Append failed because the drive is full.
-  virtual bool out_of_space() const = 0;
 };
 
 // One entry of a folder listing.

@@ -102,15 +102,14 @@ Status LocateNoLink(const DriveMap& drives, const std::string& path, Entry* out)
   return s;
 }
 
-// Writes all of `size` bytes, through interruptions. On failure `*err` is
-// the system's error number.
-Status WriteAll(int fd, const char* data, size_t size, const std::string& path, int* err) {
+// Writes all of `size` bytes, through interruptions; a failure says its kind
+// (a full drive: StatusCode::kOutOfSpace).
+Status WriteAll(int fd, const char* data, size_t size, const std::string& path) {
   size_t done = 0;
   while (done < size) {
     ssize_t n = write(fd, data + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      *err = errno;
       return ErrnoError(path, errno);
     }
     done += static_cast<size_t>(n);
@@ -118,15 +117,10 @@ Status WriteAll(int fd, const char* data, size_t size, const std::string& path, 
   return Status::Ok();
 }
 
-// Appends through `file` until Commit has closed it; `*full` tells whether
-// the drive was full.
-Status AppendTo(const Fd& file, const char* data, size_t size, const std::string& path,
-                bool* full) {
+// Appends through `file` until Commit has closed it.
+Status AppendTo(const Fd& file, const char* data, size_t size, const std::string& path) {
   if (file.get() < 0) return Status::Error(path + ": file già chiuso");
-  int err = 0;
-  Status status = WriteAll(file.get(), data, size, path, &err);
-  *full = err == ENOSPC || err == EDQUOT;
-  return status;
+  return WriteAll(file.get(), data, size, path);
 }
 
 // Closes `file` and moves what it wrote, `name` in `folder`, over `target`.
@@ -166,8 +160,7 @@ class PosixReplacementFile : public ReplacementFile {
   }
 
   Status Append(const char* data, size_t size) override {
-    bool full = false;
-    return AppendTo(file_, data, size, path_, &full);
+    return AppendTo(file_, data, size, path_);
   }
 
   Status Commit() override {
@@ -214,10 +207,8 @@ class PosixPartialFile : public PartialFile {
   }
 
   Status Append(const char* data, size_t size) override {
-    return AppendTo(file_, data, size, path_, &out_of_space_);
+    return AppendTo(file_, data, size, path_);
   }
-
-  bool out_of_space() const override { return out_of_space_; }
 
   Status Commit() override {
     return CloseAndMove(file_, partial_.folder.get(), partial_.name, target_, path_);
@@ -228,7 +219,6 @@ class PosixPartialFile : public PartialFile {
   Entry partial_, target_;
   Fd file_;  // closed on destruction: the bytes stay for a later run
   uint64_t kept_;
-  bool out_of_space_ = false;
 };
 
 // A lock on the drive's root folder itself: nothing is written, and the

@@ -93,18 +93,14 @@ Status RefuseUntrustedLink(const std::string& path, const std::wstring& wide, DW
   return Status::Ok();
 }
 
-// Writes all of `size` bytes to `file`. `*full` tells whether a failure
-// was a full drive.
-Status WriteAll(HANDLE file, const char* data, size_t size, const std::string& path,
-                bool* full = nullptr) {
+// Writes all of `size` bytes to `file`.
+Status WriteAll(HANDLE file, const char* data, size_t size, const std::string& path) {
   size_t done = 0;
   while (done < size) {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, INT_MAX));
     DWORD written = 0;
     if (!::WriteFile(file, data + done, chunk, &written, nullptr)) {
-      const DWORD error = GetLastError();
-      if (full != nullptr) *full = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
-      return Win32Error(path, error);
+      return Win32Error(path, GetLastError());
     }
     done += written;
   }
@@ -280,10 +276,8 @@ class Win32PartialFile : public PartialFile {
 
   Status Append(const char* data, size_t size) override {
     if (file_ == INVALID_HANDLE_VALUE) return Status::Error(path_ + ": file già chiuso");
-    return WriteAll(file_, data, size, path_, &out_of_space_);
+    return WriteAll(file_, data, size, path_);
   }
-
-  bool out_of_space() const override { return out_of_space_; }
 
   Status Commit() override { return CloseAndMove(file_, partial_, target_, path_); }
 
@@ -293,7 +287,6 @@ class Win32PartialFile : public PartialFile {
   HANDLE file_;
   uint64_t kept_;
   FolderHold hold_;
-  bool out_of_space_ = false;
 };
 
 }  // namespace

@@ -12,6 +12,10 @@ namespace avendro {
 // The decisions of windows_rules.h are written with Windows' numbers; these
 // are the same numbers as the system's headers give them.
 static_assert(windows::kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(windows::kErrorFileNotFound == ERROR_FILE_NOT_FOUND &&
+              windows::kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
+static_assert(windows::kErrorDiskFull == ERROR_DISK_FULL &&
+              windows::kErrorHandleDiskFull == ERROR_HANDLE_DISK_FULL);
 static_assert(windows::kErrorSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(windows::kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
 static_assert(windows::kErrorCancelled == ERROR_CANCELLED);
@@ -29,7 +33,7 @@ static_assert(windows::kReparseTagDedup == IO_REPARSE_TAG_DEDUP);
 
 Status Win32Error(const std::string& what, unsigned long code) {
   if (windows::IsAccessRefusal(static_cast<uint32_t>(code))) {
-    return Status::Error(what + ": " + windows::AccessRefusalReason(what));
+    return Status::Error(what + ": " + windows::AccessRefusalReason(what), StatusCode::kRefused);
   }
   wchar_t* text = nullptr;
   DWORD n = FormatMessageW(
@@ -44,8 +48,9 @@ Status Win32Error(const std::string& what, unsigned long code) {
   }
   char number[32];
   std::snprintf(number, sizeof number, code > 0xFFFF ? "0x%08lX" : "%lu", code);
-  if (reason.empty()) return Status::Error(what + ": errore " + number);
-  return Status::Error(what + ": " + reason + " (" + number + ")");
+  const StatusCode kind = windows::KindOfError(static_cast<uint32_t>(code));
+  if (reason.empty()) return Status::Error(what + ": errore " + number, kind);
+  return Status::Error(what + ": " + reason + " (" + number + ")", kind);
 }
 
 }  // namespace avendro

@@ -49,6 +49,22 @@ bool IsAccessRefusal(uint32_t error) {
   return error == kErrorAccessDenied || error == kErrorElevationRequired;
 }
 
+StatusCode KindOfError(uint32_t error) {
+  if (IsAccessRefusal(error)) return StatusCode::kRefused;
+  switch (error) {
+    case kErrorFileNotFound:
+    case kErrorPathNotFound:
+      return StatusCode::kNotFound;
+    case kErrorDiskFull:
+    case kErrorHandleDiskFull:
+      return StatusCode::kOutOfSpace;
+    case kErrorCancelled:
+      return StatusCode::kCancelled;
+    default:
+      return StatusCode::kFailed;
+  }
+}
+
 std::string AccessRefusalReason(std::string_view what) {
   const bool path =
       what.size() >= 2 && what[1] == ':' && std::isalpha(static_cast<unsigned char>(what[0])) != 0;

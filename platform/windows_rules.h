@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 // What the Win32 layer decides from what Windows answered. Wine enforces
 // none of these rules (elevation, the system's own junctions, access rights,
 // scanners holding new files), so the decisions are kept apart from the
@@ -16,7 +18,11 @@
 namespace avendro::windows {
 
 // GetLastError() codes.
+constexpr uint32_t kErrorFileNotFound = 2;         // ERROR_FILE_NOT_FOUND
+constexpr uint32_t kErrorPathNotFound = 3;         // ERROR_PATH_NOT_FOUND
 constexpr uint32_t kErrorAccessDenied = 5;         // ERROR_ACCESS_DENIED
+constexpr uint32_t kErrorHandleDiskFull = 39;      // ERROR_HANDLE_DISK_FULL
+constexpr uint32_t kErrorDiskFull = 112;           // ERROR_DISK_FULL
 constexpr uint32_t kErrorSharingViolation = 32;    // ERROR_SHARING_VIOLATION
 constexpr uint32_t kErrorAlreadyExists = 183;      // ERROR_ALREADY_EXISTS
 constexpr uint32_t kErrorElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
@@ -98,6 +104,9 @@ std::chrono::milliseconds ReplaceRetryPause(int retry);
 // Whether a failure with `error` is a refusal of access ("access denied",
 // or a program that asks for rights the operator lacks).
 bool IsAccessRefusal(uint32_t error);
+
+// The kind of a failure with GetLastError() `error`.
+StatusCode KindOfError(uint32_t error);
 
 // The reason of such a refusal of `what`. For a path ("d:\drubel\x"), it
 // asks for the rights on the folder that holds it, never for an elevated

@@ -58,6 +58,11 @@ TEST(WindowsRules, ARefusalAsksForTheRightsOnTheFolderNeverForElevation) {
   EXPECT_TRUE(IsAccessRefusal(5));
   EXPECT_TRUE(IsAccessRefusal(740));  // ERROR_ELEVATION_REQUIRED
   for (uint32_t other : {2u, 32u, 1223u}) EXPECT_FALSE(IsAccessRefusal(other));
+  // The kinds the callers act on: a full drive drops a partial download.
+  EXPECT_EQ(KindOfError(740), StatusCode::kRefused);
+  EXPECT_EQ(KindOfError(112), StatusCode::kOutOfSpace);  // ERROR_DISK_FULL
+  EXPECT_EQ(KindOfError(39), StatusCode::kOutOfSpace);   // ERROR_HANDLE_DISK_FULL
+  EXPECT_EQ(KindOfError(32), StatusCode::kFailed);
   EXPECT_EQ(AccessRefusalReason("d:\\programmi\\varnok\\aggiorna.bat"),
             "accesso negato; chiedere all'amministratore del PC di dare agli utenti i permessi "
             "sulla cartella d:\\programmi\\varnok");
