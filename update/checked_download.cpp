@@ -298,14 +298,14 @@ Status CheckedDownload::Download(const std::string& remote, const std::string& l
 
   // Bytes cut short may be the beginning of the right file; an empty
   // partial file is worth nothing, nor is one that filled the drive.
-  bool keep_bytes = resumable && sink.got() > 0 && !file->out_of_space();
+  bool keep_bytes = resumable && sink.got() > 0 && sink.error.code() != StatusCode::kOutOfSpace;
   status = Status::Ok();
   if (sink.too_long) {
     keep_bytes = false;
     status = Status::Error(remote + ": il server manda più dei " + std::to_string(sink.total) +
                            " byte annunciati");
   } else if (!sink.error.ok()) {
-    status = Status::Error(remote + ": " + sink.error.message());
+    status = sink.error.In(remote + ": ");
   } else if (end != FetchEnd::kDone) {
     status = Status::Error(remote + ": " + reason);
   } else if (sink.total >= 0 && sink.got() < static_cast<uint64_t>(sink.total)) {
