@@ -529,7 +529,10 @@ TEST_F(FtpSigned, ASignatureNamesItsArchiveAndNeverOneOlderThanTheLastAccepted) 
   EXPECT_EQ(
       Why(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar")).rfind("dunmar.rar: firma datata ", 0), 0);
   EXPECT_EQ(ReadFile(s.t.Drive('d') / "drubel" / "avendro-firme.txt"), state);
-  // Signed again, it has a new time: the vendor's way back.
+  // Signed again, it has a new time: the vendor's way back. Lines that are
+  // not the program's, or hold a time no 64-bit number holds, are passed over.
+  s.t.Put('d', "drubel/avendro-firme.txt",
+          state + "x dunmar.rar\r\n9999999999999999999 dunmar.rar\r\n1 \r\n");
   Sign("dunmar.rar", "timestamp:" + std::to_string(std::time(nullptr)) + "\\tfile:dunmar.rar");
   ASSERT_TRUE(Ok(s.ftp.Download("dunmar.rar", "d:\\dunmar.rar")));
   EXPECT_EQ(ReadFile(s.t.Drive('d') / "dunmar.rar"), "old");
