@@ -17,6 +17,7 @@
 #include <exception>
 
 #include "app/font_families.h"
+#include "app/form_layout.h"
 #include "app/window_placement.h"
 #include "shell/session.h"
 
@@ -86,17 +87,6 @@ QToolButton* MakeButton(QWidget* parent, const char* name, const char* caption,
   return b;
 }
 
-struct BoxPlace {
-  int left, top, width, height;
-};
-constexpr std::array<BoxPlace, kSlotCount> kBoxPlaces = {{
-    {480, 360, 3735, 400},  {480, 840, 3735, 400},  {480, 1320, 3735, 400}, {480, 1800, 3735, 400},
-    {480, 2280, 3735, 400}, {480, 2760, 3735, 400}, {480, 3240, 3735, 400}, {480, 3720, 3735, 400},
-    {480, 4200, 3735, 400}, {480, 4680, 3735, 400}, {480, 5160, 3735, 400}, {480, 5640, 3735, 400},
-    {480, 6120, 3735, 400}, {480, 6600, 3735, 400}, {480, 7080, 3735, 495}, {480, 7680, 3735, 495},
-    {840, 8400, 375, 615},  {1320, 8400, 375, 615}, {1920, 8400, 375, 615}, {2400, 8400, 495, 615},
-}};
-
 }  // namespace
 
 AggSoftware::AggSoftware(double scale, QWidget* parent) : QWidget(parent), scale_(scale) {
@@ -114,8 +104,8 @@ AggSoftware::~AggSoftware() { qApp->removeEventFilter(this); }
 
 int AggSoftware::Px(int twips) const { return Scaled(avendro::Px(twips), scale_); }
 
-void AggSoftware::Place(QWidget* w, int left, int top, int width, int height) const {
-  w->setGeometry(Px(left), Px(top), Px(width), Px(height));
+void AggSoftware::Place(QWidget* w, const FormRect& place) const {
+  w->setGeometry(Px(place.left), Px(place.top), Px(place.width), Px(place.height));
 }
 
 // The controls are made in the form's order, which is also their stacking
@@ -123,7 +113,7 @@ void AggSoftware::Place(QWidget* w, int left, int top, int width, int height) co
 void AggSoftware::BuildControls() {
   command3_ =
       MakeButton(this, "Command3", "INSTALLA", QColor(192, 192, 255), 9.75, "aggiorna.png", scale_);
-  Place(command3_, 5160, 9480, 4335, 1215);
+  Place(command3_, kCommand3Place);
 
   timer1_ = new QTimer(this);  // ticks every second; nothing listens
   timer1_->setObjectName(QStringLiteral("Timer1"));
@@ -136,12 +126,12 @@ void AggSoftware::BuildControls() {
 
   command2_ =
       MakeButton(this, "Command2", "USCITA", QColor(255, 192, 192), 12, "uscita.png", scale_);
-  Place(command2_, 10200, 9480, 4815, 1215);
+  Place(command2_, kCommand2Place);
   connect(command2_, &QToolButton::clicked, this, [this] { close(); });
 
   command1_ =
       MakeButton(this, "Command1", "AGGIORNA", QColor(192, 255, 192), 9.75, "aggiorna.png", scale_);
-  Place(command1_, 120, 9480, 4335, 1215);
+  Place(command1_, kCommand1Place);
   connect(command1_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand1(); }); });
   connect(command3_, &QToolButton::clicked, this, [this] { RunHandler([this] { OnCommand3(); }); });
 
@@ -158,11 +148,11 @@ void AggSoftware::BuildPictureAndDrive() {
   picture1_->setFrameShadow(QFrame::Sunken);
   picture1_->setFocusPolicy(Qt::TabFocus);
   SetColours(picture1_, QColor(255, 255, 255), QApplication::palette().color(QPalette::WindowText));
-  Place(picture1_, 5760, 2280, 3255, 2775);
+  Place(picture1_, kPicture1Place);
 
   drive1_ = new QComboBox(this);
   drive1_->setObjectName(QStringLiteral("Drive1"));
-  Place(drive1_, 7920, 7200, 2175, 315);
+  Place(drive1_, kDrive1Place);
   drive1_->hide();
 }
 
@@ -209,7 +199,7 @@ void AggSoftware::BuildProgramBoxes() {
   frame1_->setObjectName(QStringLiteral("Frame1"));
   frame1_->setFont(Font("MS Sans Serif", 8.25, false, scale_));
   SetColours(frame1_, QColor(240, 240, 240), window_text);
-  Place(frame1_, 120, 240, 4335, 9135);
+  Place(frame1_, kFrame1Place);
   // A widget does not own its style; made after the frame, this one
   // outlives the boxes.
   auto* flat = new FlatCheckBoxStyle;
@@ -221,8 +211,7 @@ void AggSoftware::BuildProgramBoxes() {
         frame1_);
     box->setObjectName(QStringLiteral("aa1_%1").arg(slot));
     box->setProperty("Index", slot);
-    const BoxPlace& p = kBoxPlaces[static_cast<size_t>(slot)];
-    Place(box, p.left, p.top, p.width, p.height);
+    Place(box, kBoxPlaces[static_cast<size_t>(slot)]);
     if (slot < kProductCount) {
       SetColours(box, QColor(255, 255, 255), window_text);
       box->setStyle(flat);
@@ -244,7 +233,7 @@ void AggSoftware::BuildStatusLog() {
   txtStatus_->setFont(Font("MS Sans Serif", 8.25, false, scale_));
   txtStatus_->setFocusPolicy(Qt::StrongFocus);
   SetColours(txtStatus_, QColor(255, 255, 192), QColor(0, 0, 0));
-  Place(txtStatus_, 10200, 240, 4875, 9165);
+  Place(txtStatus_, kTxtStatusPlace);
   // A read-only log is never undone: without the history, the box keeps
   // only its text.
   txtStatus_->setUndoRedoEnabled(false);
@@ -264,7 +253,7 @@ void AggSoftware::BuildLabels() {
   label9_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   label9_->setFont(Font("Arial Rounded MT Bold", 11.25, false, scale_));
   SetColours(label9_, white, QColor(0, 0, 255));
-  Place(label9_, 5520, 7920, 3495, 375);
+  Place(label9_, kLabel9Place);
 
   label1_ = new QLabel(
       QStringLiteral("Selezionare  i programmi desiderati elencati nella tabella a sinistra e "
@@ -275,14 +264,14 @@ void AggSoftware::BuildLabels() {
   label1_->setWordWrap(true);
   label1_->setFont(Font("MS Sans Serif", 9.75, true, scale_));
   SetColours(label1_, white, QColor(0, 0, 255), false);
-  Place(label1_, 4680, 1320, 5415, 855);
+  Place(label1_, kLabel1Place);
 
   label4_ = new QLabel(QStringLiteral("ATTENDERE..."), this);
   label4_->setObjectName(QStringLiteral("Label4"));
   label4_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label4_->setFont(Font("MS Sans Serif", 24, true, scale_));
   SetColours(label4_, QColor(255, 255, 0), QColor(255, 0, 0));
-  Place(label4_, 5520, 5040, 3735, 615);
+  Place(label4_, kLabel4Place);
   label4_->hide();
 
   progress_ = new QLabel(this);
@@ -290,7 +279,7 @@ void AggSoftware::BuildLabels() {
   progress_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   progress_->setFont(Font("MS Sans Serif", 9.75, true, scale_));
   SetColours(progress_, white, QColor(255, 0, 0), false);
-  Place(progress_, 5520, 5700, 3735, 375);
+  Place(progress_, kProgressPlace);
   progress_->hide();
 
   label3_ = new QLabel(QStringLiteral("   Procedura di aggiornamento  Software "), this);
@@ -300,7 +289,7 @@ void AggSoftware::BuildLabels() {
   label3_->setFrameShape(QFrame::Box);
   label3_->setFont(Font("MS Sans Serif", 18, true, scale_));
   SetColours(label3_, white, QColor(255, 0, 0), false);
-  Place(label3_, 4560, 240, 5535, 975);
+  Place(label3_, kLabel3Place);
 }
 
 // Tab order by the numbers of the form; labels and the frame take no focus.

@@ -11,6 +11,7 @@
 #include <array>
 #include <functional>
 
+#include "app/form_layout.h"
 #include "catalogue/catalogue.h"
 #include "port/window_port.h"
 #include "shell/status_log.h"
@@ -88,7 +89,7 @@ class AggSoftware : public QWidget, public WindowPort {
   // The size of `twips` in this window's pixels.
   int Px(int twips) const;
   // Places a control at a place of the form, given in twips.
-  void Place(QWidget* w, int left, int top, int width, int height) const;
+  void Place(QWidget* w, const FormRect& place) const;
   // Logs `line` and puts the window back as an ended run leaves it.
   void EndBrokenRun(const std::string& line);
 
