@@ -80,8 +80,11 @@ void Session::Installa() { remote_->Installa(); }
 
 int Session::ReportEndedScripts() { return remote_->ReportEndedScripts(); }
 
-void Session::Cancel() { ftp_.Cancel(); }
+void Session::Cancel() {
+  closing_ = true;
+  ftp_.Cancel();
+}
 
-bool Session::closing() const { return ftp_.cancelled(); }
+bool Session::closing() const { return closing_; }
 
 }  // namespace avendro

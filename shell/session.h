@@ -97,6 +97,7 @@ class Session {
   RunLog log_;
   std::unique_ptr<LoggedFace> face_;  // the face given to Start, behind the log file
   std::chrono::system_clock::time_point started_;
+  bool closing_ = false;  // Cancel was called: the face is closing
   std::unique_ptr<RemoteUpdate> remote_;
 };
 
