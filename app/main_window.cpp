@@ -16,11 +16,11 @@
 #include <algorithm>
 #include <exception>
 
+#include "channel/update_server.h"
 #include "checks/controllo_prog_mem.h"
 #include "shell/font_families.h"
 #include "shell/session.h"
 #include "shell/window_placement.h"
-#include "update/ftp.h"
 
 static void InitArtwork() { Q_INIT_RESOURCE(artwork); }
 

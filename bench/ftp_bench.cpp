@@ -25,10 +25,10 @@
 #include <string>
 #include <vector>
 
+#include "channel/update_server.h"
 #include "platform/file_system_posix.h"
 #include "rounds.h"
 #include "tests/update_fixture.h"
-#include "update/ftp.h"
 
 extern char** environ;
 
@@ -143,7 +143,7 @@ int Fetch(const std::string& host, const std::string& folder, const std::string&
   avendro::DriveMap drives;
   drives.Set('d', dir);
   avendro::PosixFileSystem files(drives);
-  avendro::Ftp ftp(files);
+  avendro::UpdateServer ftp(files);
   ftp.SetHost(host);
   ftp.SetAccount(TestFtpServer::kUser);
   ftp.SetPassword(TestFtpServer::kPassword);

@@ -13,7 +13,7 @@
 namespace avendro {
 
 class DriveLock;
-class Ftp;
+class UpdateServer;
 class PlatformServices;
 
 // What the window and the command line share, put together once: the
@@ -32,8 +32,8 @@ class Session {
                      const std::string& refused_face = "");
 
   // Over services and a server made elsewhere, without a lock (tests).
-  Session(Platform& platform, Ftp& ftp, char letter, const std::string& version,
-          FtpSettings settings = CompiledFtpSettings());
+  Session(Platform& platform, UpdateServer& ftp, char letter, const std::string& version,
+          ServerSettings settings = CompiledServerSettings());
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -48,7 +48,7 @@ class Session {
   char letter() const { return letter_; }
   const std::string& version() const { return version_; }
   Platform& platform() { return platform_; }
-  Ftp& ftp() { return ftp_; }
+  UpdateServer& ftp() { return ftp_; }
   const Modu1& modu1() const { return modu1_; }
   // The log file; the face's status log copies its lines there.
   RunLog& log() { return log_; }
@@ -61,12 +61,12 @@ class Session {
 
   std::unique_ptr<PlatformServices> services_;
   std::unique_ptr<DriveLock> lock_;  // no second Avendro on this drive
-  std::unique_ptr<Ftp> own_ftp_;
+  std::unique_ptr<UpdateServer> own_ftp_;
   Platform& platform_;
-  Ftp& ftp_;
+  UpdateServer& ftp_;
   const char letter_;
   const std::string version_;
-  const FtpSettings settings_;
+  const ServerSettings settings_;
   Modu1 modu1_;
   RunLog log_;
   std::unique_ptr<RemoteUpdate> remote_;

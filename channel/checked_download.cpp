@@ -1,7 +1,7 @@
-#include "update/checked_download.h"
+#include "channel/checked_download.h"
 
+#include "channel/archive_identity.h"
 #include "platform/text.h"
-#include "update/installed_archives.h"
 
 #include <map>
 #include <sstream>
