@@ -2,7 +2,7 @@
 """A web server over HTTPS for tests and demos, on 127.0.0.1 only.
 
     /usr/bin/python3 tools/web_server.py --root DIR --tls-dir DIR [--log FILE]
-        [--fault KIND:NAME ...]
+        [--rate BYTES_PER_SECOND] [--fault KIND:NAME ...]
 
 Makes a new certificate authority and a certificate for 127.0.0.1 and
 localhost signed by it (ca.pem in --tls-dir, as tools/ftp_server.py does),
@@ -20,6 +20,7 @@ the same way except for the file NAME of a fault:
   loop         302 to itself
   other-host   302 to a web page on localhost
   gzip         the file gzip-compressed, Content-Encoding: gzip
+--rate sends each reply of nginx at most that fast (0: no limit).
 --log FILE records each request: method, path, status, Range, If-Range.
 Needs Debian's nginx and python3-openssl.
 """
@@ -55,6 +56,7 @@ http {{
     listen 127.0.0.1:{port} ssl http2;
     ssl_certificate {pem}; ssl_certificate_key {pem};
     root {root};
+    limit_rate {rate};
   }}
 }}
 """
@@ -71,7 +73,7 @@ def run_nginx(opts, pem):
     conf = os.path.join(opts.tls_dir, "nginx.conf")
     with open(conf, "w") as out:
         out.write(NGINX.format(tls=opts.tls_dir, log=opts.log or "off", port=port, pem=pem,
-                               root=os.path.abspath(opts.root)))
+                               root=os.path.abspath(opts.root), rate=opts.rate))
     nginx = subprocess.Popen(["/usr/sbin/nginx", "-e", os.path.join(opts.tls_dir, "error.log"),
                               "-p", opts.tls_dir, "-c", conf])
     signal.signal(signal.SIGTERM, lambda *_: nginx.terminate())
@@ -171,6 +173,7 @@ def main():
     parser.add_argument("--tls-dir", required=True)
     parser.add_argument("--log")
     parser.add_argument("--fault", action="append", default=[])
+    parser.add_argument("--rate", type=int, default=0)
     opts = parser.parse_args()
     opts.tls_dir = os.path.abspath(opts.tls_dir)
     pem = make_certificates(opts.tls_dir, ["127.0.0.1", "localhost"])
