@@ -41,11 +41,9 @@ std::string Folder(const std::string& path) {
 bool ParseRange(const std::string& text, int64_t* first, int64_t* last, int64_t* total) {
   long long a = 0, b = 0, t = -1;
   char tail = 0;
-  if (std::sscanf(text.c_str(), "bytes %lld-%lld/%lld%c", &a, &b, &t, &tail) == 3) {
-  } else if (std::sscanf(text.c_str(), "bytes %lld-%lld/*%c", &a, &b, &tail) == 2) {
+  if (std::sscanf(text.c_str(), "bytes %lld-%lld/%lld%c", &a, &b, &t, &tail) != 3) {
     t = -1;
-  } else {
-    return false;
+    if (std::sscanf(text.c_str(), "bytes %lld-%lld/*%c", &a, &b, &tail) != 2) return false;
   }
   *first = a;
   *last = b;
@@ -252,9 +250,10 @@ std::string HttpsTransport::StatusReason(const std::string& what) const {
   }
 }
 
-std::string HttpsTransport::Reason(CURLcode code) const {
+std::string HttpsTransport::Reason(CURLcode code) {
+  // After a redirect, the host that failed may be another.
   char* last_url = nullptr;
-  curl_easy_getinfo(const_cast<CurlSession&>(session_).Handle(), CURLINFO_EFFECTIVE_URL, &last_url);
+  curl_easy_getinfo(session_.Handle(), CURLINFO_EFFECTIVE_URL, &last_url);
   const std::string host = last_url != nullptr ? HostOf(last_url) : HostOf(base_);
   const std::string& detail = session_.message();
   const std::string said = detail.empty() ? "" : " (" + detail + ")";

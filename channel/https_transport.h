@@ -70,7 +70,7 @@ class HttpsTransport : public Transport {
   // the sink; false ends the transfer with `verdict_` saying why.
   bool Judge();
   // The reason for curl's `code`, in the operator's words.
-  std::string Reason(CURLcode code) const;
+  std::string Reason(CURLcode code);
   // The status of a reply that is no success, in the operator's words.
   std::string StatusReason(const std::string& what) const;
 

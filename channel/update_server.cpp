@@ -6,6 +6,7 @@ std::string ServerAddress::shown_host() const {
   return url.empty() ? host : HttpsTransport::HostOf(url);
 }
 
+// The address then chooses the transport (FTP until it names a web server).
 UpdateServer::UpdateServer(FileSystem& files) : UpdateServer(files, ftp_) { given_ = false; }
 
 UpdateServer::UpdateServer(FileSystem& files, Transport& transport)

@@ -2,10 +2,11 @@
 """A web server over HTTPS for tests and demos, on 127.0.0.1 only.
 
     /usr/bin/python3 tools/web_server.py --root DIR --tls-dir DIR [--log FILE]
-        [--rate BYTES_PER_SECOND] [--fault KIND:NAME ...]
+        [--port N] [--rate BYTES_PER_SECOND] [--fault KIND:NAME ...]
 
 Makes a new certificate authority and a certificate for 127.0.0.1 and
-localhost signed by it (ca.pem in --tls-dir, as tools/ftp_server.py does),
+localhost signed by it (ca.pem in --tls-dir, as tools/ftp_server.py does;
+a pair already there is used again),
 prints the port on stdout once it accepts connections, then serves DIR
 until it is terminated. Without faults the server is Debian's nginx (HTTP/2,
 ranges, ETag); with them, this script's own server, which serves the files
@@ -69,7 +70,7 @@ def free_port():
 
 
 def run_nginx(opts, pem):
-    port = free_port()
+    port = opts.port or free_port()
     conf = os.path.join(opts.tls_dir, "nginx.conf")
     with open(conf, "w") as out:
         out.write(NGINX.format(tls=opts.tls_dir, log=opts.log or "off", port=port, pem=pem,
@@ -174,13 +175,16 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--fault", action="append", default=[])
     parser.add_argument("--rate", type=int, default=0)
+    parser.add_argument("--port", type=int, default=0)
     opts = parser.parse_args()
     opts.tls_dir = os.path.abspath(opts.tls_dir)
-    pem = make_certificates(opts.tls_dir, ["127.0.0.1", "localhost"])
+    pem = os.path.join(opts.tls_dir, "server.pem")
+    if not (os.path.exists(pem) and os.path.exists(os.path.join(opts.tls_dir, "ca.pem"))):
+        pem = make_certificates(opts.tls_dir, ["127.0.0.1", "localhost"])
     faults = dict(reversed(f.split(":", 1)) for f in opts.fault)
     if not faults:
         return run_nginx(opts, pem)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), make_handler(opts, faults))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", opts.port), make_handler(opts, faults))
     server.daemon_threads = True
     server.handle_error = lambda *_: None  # a client that hangs up is no news here
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
