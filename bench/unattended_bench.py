@@ -19,7 +19,7 @@ AVENDRO is a build of the demo preset, whose server is 127.0.0.1:21021.
 With --https it is a build for the web server https://127.0.0.1:21443/sito/
 trusting TLS_DIR/ca.pem: nginx (tools/web_server.py with that CA) serves the
 archives, and the reference is curl fetching the sixteen files in one
-invocation, over one connection as ours.
+invocation, over one connection as ours, then sync.
 """
 import os
 import re
@@ -88,17 +88,23 @@ def quiet_night(avendro, env, archives, log, rounds):
 
 
 def https_night(avendro_run, env, archives, fetched, tls, rounds):
+    """nginx cannot pace files this small (its rate limit lets a whole
+    second's worth through at once), so this is the loopback: the
+    reference is curl fetching the sixteen in one invocation over one
+    connection, then the files flushed to the disk, as ours are before each
+    replaces its old archive."""
     url = "https://127.0.0.1:%d/sito/download/" % HTTPS_PORT
     single = ["curl", "-s", "--cacert", os.path.join(tls, "ca.pem")]
     for name in archives:
         single += ["-o", os.path.join(fetched, name), url + name]
+    flushed = ["sh", "-c", '"$@" && exec sync -- "$0"/*', fetched] + single
     figure = figures.Figure("unattended update over HTTPS from nginx (Avendro --aggiorna), 16 "
-                            "programs of 16 MiB at 1 Gbit/s", "s", "curl, one invocation,",
-                            "lower", "< 1.1")
+                            "programs of 16 MiB on the loopback", "s",
+                            "curl, one invocation, then sync,", "lower", "< 1.1")
     timed(avendro_run, env=env, cwd="/")  # once each to warm the caches
-    timed(single)
+    timed(flushed)
     for _ in range(rounds):
-        figure.add(timed(avendro_run, env=env, cwd="/"), timed(single))
+        figure.add(timed(avendro_run, env=env, cwd="/"), timed(flushed))
     print(figure.line(), flush=True)
 
 

@@ -27,6 +27,7 @@ Needs Debian's nginx and python3-openssl.
 """
 
 import argparse
+import ctypes
 import email.utils
 import gzip
 import http.server
@@ -49,7 +50,7 @@ pid {tls}/nginx.pid; error_log {tls}/error.log;
 events {{ worker_connections 256; }}
 http {{
   log_format avendro '$request_method $uri $status range=$http_range if-range=$http_if_range';
-  access_log {log} avendro;
+  access_log {log};
   client_body_temp_path {tls}/body; proxy_temp_path {tls}/proxy;
   fastcgi_temp_path {tls}/fastcgi; uwsgi_temp_path {tls}/uwsgi; scgi_temp_path {tls}/scgi;
   default_type application/octet-stream;
@@ -73,10 +74,12 @@ def run_nginx(opts, pem):
     port = opts.port or free_port()
     conf = os.path.join(opts.tls_dir, "nginx.conf")
     with open(conf, "w") as out:
-        out.write(NGINX.format(tls=opts.tls_dir, log=opts.log or "off", port=port, pem=pem,
+        out.write(NGINX.format(tls=opts.tls_dir, log=opts.log + " avendro" if opts.log else "off", port=port, pem=pem,
                                root=os.path.abspath(opts.root), rate=opts.rate))
+    # nginx ends with this script, however it ends (PR_SET_PDEATHSIG).
     nginx = subprocess.Popen(["/usr/sbin/nginx", "-e", os.path.join(opts.tls_dir, "error.log"),
-                              "-p", opts.tls_dir, "-c", conf])
+                              "-p", opts.tls_dir, "-c", conf],
+                             preexec_fn=lambda: ctypes.CDLL(None).prctl(1, signal.SIGTERM))
     signal.signal(signal.SIGTERM, lambda *_: nginx.terminate())
     while nginx.poll() is None:
         try:
