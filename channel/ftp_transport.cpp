@@ -56,7 +56,7 @@ struct FtpCallbacks {
     return n;
   }
 
-  // The same text, as headers.
+  // The replies again, as headers: OnDebug reads them.
   static size_t OnHeader(char*, size_t size, size_t count, void*) { return size * count; }
 
   // The server's replies, one line at a time.
