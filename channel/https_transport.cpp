@@ -191,6 +191,12 @@ bool HttpsTransport::Judge() {
     return false;
   };
   if (r.status == 404 || r.status == 410) return fail(FetchEnd::kNotFound, StatusReason("file"));
+  // A range the server will not serve is a resume it refuses: the whole
+  // file then, as for a 200.
+  if (e.offset > 0 && r.status == 416) {
+    return fail(FetchEnd::kResumeRefused,
+                "il server non manda il file dal byte " + std::to_string(e.offset));
+  }
   if (r.status < 200 || r.status > 299) return fail(FetchEnd::kFailed, StatusReason("file"));
   // The size and the signature hold for the bytes on the server, not for
   // a compressed form of them.
