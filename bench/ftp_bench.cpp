@@ -6,7 +6,8 @@
 //   ftp_bench fetch HOST FOLDER FILE DIR [--key KEY] [--tls CA_FILE]
 //                               one download (the measured child); KEY is
 //                               the base64 line of a minisign.pub, CA_FILE
-//                               the PEM of the authority to trust over TLS
+//                               the PEM of the authority to trust over TLS;
+//                               HOST "https://..." is a web server's URL
 // Each download runs in a process of its own, so that its wall time and its
 // peak resident memory are its own.
 #include <poll.h>
@@ -25,10 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "channel/update_server.h"
 #include "platform/file_system_posix.h"
 #include "rounds.h"
 #include "tests/update_fixture.h"
-#include "update/ftp.h"
 
 extern char** environ;
 
@@ -143,7 +144,7 @@ int Fetch(const std::string& host, const std::string& folder, const std::string&
   avendro::DriveMap drives;
   drives.Set('d', dir);
   avendro::PosixFileSystem files(drives);
-  avendro::Ftp ftp(files);
+  avendro::UpdateServer ftp(files);
   ftp.SetHost(host);
   ftp.SetAccount(TestFtpServer::kUser);
   ftp.SetPassword(TestFtpServer::kPassword);
@@ -152,9 +153,12 @@ int Fetch(const std::string& host, const std::string& folder, const std::string&
     if (!avendro::SigningKey::Parse(key_line, &key).ok()) return 2;
     ftp.SetSigningKey(key);
   }
-  if (!ca_file.empty()) ftp.SetTls({true, avendro::testing::ReadFile(ca_file)});
+  const std::string ca = ca_file.empty() ? "" : avendro::testing::ReadFile(ca_file);
+  if (!ca.empty()) ftp.SetTls({true, ca});
+  if (host.starts_with("https://")) ftp.SetAddress({host, "", "", "", false, ca});
   avendro::Status status = ftp.Connect();
-  if (status.ok()) status = ftp.ChangeFolder(folder);
+  // A web server's URL names the site already.
+  if (status.ok()) status = ftp.ChangeFolder(host.starts_with("https://") ? "download" : folder);
   if (status.ok()) status = ftp.Download(file, "d:\\" + file);
   if (!status.ok()) std::fprintf(stderr, "ftp_bench: %s\n", status.message().c_str());
   (void)ftp.Disconnect();  // the download is measured, not the logout
@@ -276,6 +280,38 @@ int main(int argc, char* argv[]) {
         });
   }
   ReportFailure("FTPS download throughput", ok);
+
+  // The same over HTTPS from nginx, against curl (HTTP/2 both, where curl
+  // has it).
+  ok = true;
+  {
+    TestFtpServer::Faults faults;
+    faults.web = true;
+    TestFtpServer web(faults);
+    const fs::path copy = web.Put("big.rar", "");
+    std::error_code ec;
+    fs::remove(copy, ec);
+    fs::create_hard_link(server.home() / TestFtpServer::kSite / "download" / "big.rar", copy, ec);
+    if (ec) MakeFile(copy, 256);
+    const std::string ca = (work / "web-ca.pem").string();
+    std::ofstream(ca) << web.CaPem();
+    const std::string url = web.settings().url;
+    Rounds figure("HTTPS download throughput from nginx, 256 MiB", "MiB/s", "curl", Kind::kHigher,
+                  ">= 0.95");
+    figure.InTurns(
+        11, true,
+        [&] {
+          return rate(ours(url, "big.rar", {"--tls", ca}));
+        },
+        [&] {
+          const std::string out = (drive / "big.rar").string();
+          Run r = Measure({"sh", "-c", "curl -s \"$@\" && exec sync -- \"$0\" \"${0%/*}\"", out,
+                           "--cacert", ca, "-o", out, url + "download/big.rar"});
+          Empty(drive);
+          return rate(r);
+        });
+  }
+  ReportFailure("HTTPS download throughput", ok);
 
   // The signature check: big.rar signed by the real minisign with a key
   // pair of its own, fetched with and without the public key.

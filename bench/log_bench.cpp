@@ -40,7 +40,7 @@ int main(int argc, char* argv[]) {
   avendro::LinuxLauncher launcher;
   avendro::PosixFileDetails details(files);
   avendro::Platform platform{files, processes, launcher, details};
-  avendro::Ftp ftp(files);
+  avendro::UpdateServer ftp(files);
   avendro::Session session(platform, ftp, 'd', "bench");
   avendro::AggSoftware window;
   window.Load(session, QStringLiteral("d:"));

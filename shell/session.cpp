@@ -1,10 +1,10 @@
 #include "shell/session.h"
 
+#include "channel/update_server.h"
 #include "checks/controllo_prog_mem.h"
 #include "platform/services.h"
 #include "shell/logged_face.h"
 #include "shell/startup.h"
-#include "update/ftp.h"
 
 namespace avendro {
 
@@ -36,16 +36,16 @@ Session::Session(std::unique_ptr<PlatformServices> services, std::unique_ptr<Dri
                  char letter, const std::string& version)
     : services_(std::move(services)),
       lock_(std::move(lock)),
-      own_ftp_(std::make_unique<Ftp>(services_->platform().files)),
+      own_ftp_(std::make_unique<UpdateServer>(services_->platform().files)),
       platform_(services_->platform()),
       ftp_(*own_ftp_),
       version_(version),
-      settings_(CompiledFtpSettings()),
+      settings_(CompiledServerSettings()),
       modu1_{letter, {}},
       log_(platform_.files, letter) {}
 
-Session::Session(Platform& platform, Ftp& ftp, char letter, const std::string& version,
-                 FtpSettings settings)
+Session::Session(Platform& platform, UpdateServer& ftp, char letter, const std::string& version,
+                 ServerSettings settings)
     : platform_(platform),
       ftp_(ftp),
       version_(version),

@@ -16,8 +16,8 @@
 namespace avendro {
 
 class DriveLock;
-class Ftp;
 class LoggedFace;
+class UpdateServer;
 class PlatformServices;
 
 // What the window and the command line share, put together once: the
@@ -36,8 +36,8 @@ class Session {
                      const std::string& refused_face = "");
 
   // Over services and a server made elsewhere, without a lock (tests).
-  Session(Platform& platform, Ftp& ftp, char letter, const std::string& version,
-          FtpSettings settings = CompiledFtpSettings());
+  Session(Platform& platform, UpdateServer& ftp, char letter, const std::string& version,
+          ServerSettings settings = CompiledServerSettings());
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -77,7 +77,7 @@ class Session {
   char letter() const { return modu1_.LetteraUnita; }
   const std::string& version() const { return version_; }
   Platform& platform() { return platform_; }
-  Ftp& ftp() { return ftp_; }
+  UpdateServer& ftp() { return ftp_; }
   const Modu1& modu1() const { return modu1_; }
   // "AGGIORNA", "INSTALLA" and the scripts they started; made by Start.
   RemoteUpdate& remote() { return *remote_; }
@@ -88,11 +88,11 @@ class Session {
 
   std::unique_ptr<PlatformServices> services_;
   std::unique_ptr<DriveLock> lock_;  // no second Avendro on this drive
-  std::unique_ptr<Ftp> own_ftp_;
+  std::unique_ptr<UpdateServer> own_ftp_;
   Platform& platform_;
-  Ftp& ftp_;
+  UpdateServer& ftp_;
   const std::string version_;
-  const FtpSettings settings_;
+  const ServerSettings settings_;
   Modu1 modu1_;
   RunLog log_;
   std::unique_ptr<LoggedFace> face_;  // the face given to Start, behind the log file

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "channel/system_proxy.h"
 #include "platform/local_time.h"
 #include "tests/update_fixture.h"
 
@@ -56,20 +57,21 @@ struct Session {
   explicit Session(const TestFtpServer::Faults& faults = {})
       : server(faults), files(testing::SystemFileSystem(t)) {
     ftp.SetTimeLimits(3s, 2s);
-    ftp.SetTls(server.settings().tls);
+    ftp.SetTls({server.settings().tls_required, server.settings().ca_pem});
     ftp.SetHost(server.host());
     ftp.SetAccount(TestFtpServer::kUser);
     ftp.SetPassword(TestFtpServer::kPassword);
+    if (faults.web) ftp.SetAddress(server.settings());
   }
   Status Login() {
     Status status = ftp.Connect();
     if (!status.ok()) return status;
-    return ftp.ChangeFolder(std::string(TestFtpServer::kSite) + "/download");
+    return ftp.ChangeFolder(server.settings().site + "/download");
   }
   TempPrefix t;
   TestFtpServer server;
   std::unique_ptr<FileSystem> files;
-  Ftp ftp{*files};
+  UpdateServer ftp{*files};
 };
 
 TEST(Ftp, DownloadFollowsWindowsPathRulesAndReplacesTheOldFile) {
@@ -394,7 +396,7 @@ TEST(Ftp, TlsRequiredTrustsOnlyAVerifiedServerAndSendsNothingBefore) {
   wrong_name.tls_wrong_name = true;
   TestFtpServer elsewhere(wrong_name);
   s.ftp.SetHost(elsewhere.host());
-  s.ftp.SetTls(elsewhere.settings().tls);
+  s.ftp.SetTls({elsewhere.settings().tls_required, elsewhere.settings().ca_pem});
   Status failed = s.ftp.Connect();
   EXPECT_FALSE(failed.ok());
   EXPECT_EQ(failed.message().rfind("il certificato del server non è valido", 0), 0)
@@ -431,7 +433,7 @@ TEST(Ftp, TlsRequiredTrustsOnlyAVerifiedServerAndSendsNothingBefore) {
     fs::copy_file(store / "ca.pem", store / "ca-certificates.crt");
     fs::rename(store / "ca.pem", store / (hash.substr(0, hash.find('\n')) + ".0"));
     int login = testing::WithMounts({{store.string(), "/etc/ssl/certs", "", ""}}, [&] {
-      Ftp fresh{*s.files};
+      UpdateServer fresh{*s.files};
       fresh.SetHost(s.server.host());
       fresh.SetAccount(TestFtpServer::kUser);
       fresh.SetPassword(TestFtpServer::kPassword);
@@ -595,6 +597,81 @@ TEST_F(FtpSigned, OnlyArchivesSignedWithTheBuiltInKeyReplaceTheOldOnes) {
     if (name.ends_with(".avendro-part")) leftovers.push_back(name);
   }
   EXPECT_EQ(leftovers, std::vector<std::string>{});
+}
+
+#ifndef _WIN32
+// Cut short, the download goes on with a Range request that names the file
+// it began with; a changed file starts afresh, and a server that answers a
+// range with the whole file gives it whole in the same run.
+TEST(Https, ACutTransferResumesOnlyOntoTheSameFile) {
+  TestFtpServer::Faults faults;
+  faults.web = true;
+  faults.web_faults = {"short:vemo.rar", "no-range:olbi.rar"};
+  Session s(faults);
+  const std::string first = Bytes(1024 * 1024, 3), second = Bytes(900 * 1024, 4);
+  SetTime(s.server.Put("vemo.rar", first), 1000);
+  SetTime(s.server.Put("olbi.rar", first), 1000);
+  fs::path vemo = s.t.Put('d', "vemo/vemo.rar", "earlier archive");
+  ASSERT_TRUE(Ok(s.Login()));
+  EXPECT_NE(Why(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar")).find("connessione interrotta"),
+            std::string::npos);
+  SetTime(s.server.Put("vemo.rar", second), 2000);
+  EXPECT_FALSE(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar").ok());
+  EXPECT_EQ(ReadFile(vemo), "earlier archive");
+  ASSERT_TRUE(Ok(s.ftp.Download("vemo.rar", "d:\\vemo\\vemo.rar")));
+  EXPECT_EQ(ReadFile(vemo), second);
+  EXPECT_EQ(
+      s.server.Count(" 206 range=bytes=" + std::to_string(second.size() / 2) + "- if-range=\""), 1);
+  EXPECT_EQ(s.server.Count("range=bytes=" + std::to_string(first.size() / 2)), 0);
+
+  s.t.Put('d', "olbi/olbi.rar.1048576-1577837800.avendro-part", first.substr(0, 1000));
+  ASSERT_TRUE(Ok(s.ftp.Download("olbi.rar", "d:\\olbi\\olbi.rar")));
+  EXPECT_EQ(ReadFile(s.t.Drive('d') / "olbi" / "olbi.rar"), first);
+  EXPECT_EQ(s.server.Count("GET /www.zefirano.test/download/olbi.rar 200 range=bytes=1000-"), 1);
+}
+
+// What a web server, a proxy or a network's login page can do wrong: each
+// says why, and the old archive stays.
+TEST(Https, EachFaultOfAWebServerGivesItsReasonAndLeavesTheOldArchive) {
+  TestFtpServer::Faults faults;
+  faults.web = true;
+  faults.web_faults = {"wrong-range:range.rar", "stall:stall.rar",     "to-http:plain.rar",
+                       "loop:loop.rar",         "other-host:page.rar", "gzip:gzip.rar",
+                       "trickle:trickle.rar"};
+  Session s(faults);
+  const std::pair<std::string, std::string> refused[] = {
+      {"range.rar", "un pezzo del file diverso da quello chiesto dal byte 0"},
+      {"stall.rar", "nessun dato dal server per 2 s"},
+      {"plain.rar", "un indirizzo non protetto (http://127.0.0.1:"},
+      {"loop.rar", "più di 5 volte"},
+      {"page.rar", "una pagina web invece del file (da localhost:"},
+      {"gzip.rar", "compresso (Content-Encoding: gzip)"},
+      {"absent.rar", "il file non è sul server (404)"},
+      {"trickle.rar", "trasferimento troppo lento"},
+  };
+  ASSERT_TRUE(Ok(s.Login()));
+  for (const auto& [name, reason] : refused) {
+    if (name != "absent.rar") s.server.Put(name, Bytes(64 * 1024, 5));
+    if (name == "trickle.rar") s.ftp.SetSlowLimit(1000, 1s);
+    fs::path old = s.t.Put('d', "drubel/" + name, "earlier");
+    const std::string why = Why(s.ftp.Download(name, "d:\\drubel\\" + name));
+    EXPECT_NE(why.find(name + ": "), std::string::npos) << why;
+    EXPECT_NE(why.find(reason), std::string::npos) << why;
+    EXPECT_EQ(ReadFile(old), "earlier");
+  }
+}
+#endif
+
+// Windows' proxy settings as WinHttpGetIEProxyConfigForCurrentUser gives them.
+TEST(Https, TheSystemsProxySettingsChooseTheProxyForHttps) {
+  const std::string url = "https://aggiornamenti.zefirano.example/sito/";
+  EXPECT_EQ(ChooseProxy({false, "", "proxy.negozio.lan:3128", "<local>"}, url),
+            "proxy.negozio.lan:3128");
+  EXPECT_EQ(ChooseProxy({false, "", "http=p1:8080;https=p2:8443;ftp=p3:21", ""}, url), "p2:8443");
+  EXPECT_EQ(ChooseProxy({false, "", "http=p1:8080", ""}, url), "");
+  EXPECT_EQ(ChooseProxy({false, "", "p1:8080", "10.*; *.ZEFIRANO.example"}, url), "");
+  EXPECT_EQ(ChooseProxy({false, "", "p1:8080", "<local>"}, "https://server:8443/x/"), "");
+  EXPECT_EQ(ChooseProxy({true, "http://wpad/proxy.pac", "", ""}, url), "");
 }
 
 }  // namespace

@@ -12,9 +12,9 @@
 #include <utility>
 
 #include "app/main_window.h"
+#include "channel/update_server.h"
 #include "shell/session.h"
 #include "tests/update_fixture.h"
-#include "update/ftp.h"
 
 namespace avendro {
 namespace {
@@ -122,7 +122,7 @@ struct Window {
   std::unique_ptr<Launcher> launcher = testing::SystemLauncher();
   testing::NoDetails details;
   Platform platform{*files, processes, *launcher, details};
-  Ftp ftp{*files};
+  UpdateServer ftp{*files};
   Session session{platform, ftp, 'd', "prova"};
   AggSoftware window;
 };

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <random>
 
+#include "channel/signature.h"
 #include "tests/test_support.h"
-#include "update/signature.h"
 
 namespace avendro {
 namespace {

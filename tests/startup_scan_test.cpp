@@ -5,10 +5,10 @@
 #include <regex>
 #include <sstream>
 
+#include "channel/update_server.h"
 #include "shell/session.h"
 #include "shell/startup.h"
 #include "tests/test_support.h"
-#include "update/ftp.h"
 
 namespace avendro {
 namespace {
@@ -190,7 +190,7 @@ TEST(Startup, TheLogFileKeepsEveryLine) {
   const fs::path log = t.Drive('d') / "drubel" / "avendro.log";
   {
     Startup s(t);
-    Ftp ftp(*s.files);
+    UpdateServer ftp(*s.files);
     Session session(s.platform, ftp, 'd', "1.2");
     session.Start(s.window, "prova");
     EXPECT_TRUE(
@@ -215,7 +215,7 @@ TEST(Startup, TheLogFileKeepsEveryLine) {
     if (link) fs::create_symlink("avendro.log.1", log);
     if (!link) fs::create_directories(log);
     Startup s(t);
-    Ftp ftp(*s.files);
+    UpdateServer ftp(*s.files);
     Session session(s.platform, ftp, 'd', "1.2");
     session.Start(s.window, "prova");
     session.AggiungiStato("dopo");

@@ -10,6 +10,11 @@ namespace fs = std::filesystem;
 
 std::vector<std::string> TestFtpServer::Options(const Faults& faults, const std::string& home,
                                                 const std::string& log) {
+  if (faults.web) {
+    std::vector<std::string> args = {"--root", home, "--tls-dir", home + ".tls", "--log", log};
+    for (const auto& fault : faults.web_faults) args.insert(args.end(), {"--fault", fault});
+    return args;
+  }
   std::vector<std::string> args = {"--home",     home,      "--user",          kUser,
                                    "--password", kPassword, "--stall-seconds", "60",
                                    "--log",      log};
@@ -53,17 +58,21 @@ int TestFtpServer::Count(const std::string& text, int at_least) const {
 }
 
 std::string TestFtpServer::host() const {
-  return (tls_ ? "localhost:" : "127.0.0.1:") + std::to_string(port_);
+  return (tls_ && !web_ ? "localhost:" : "127.0.0.1:") + std::to_string(port_);
 }
 
-FtpSettings TestFtpServer::settings() const {
-  FtpSettings settings;
+ServerSettings TestFtpServer::settings() const {
+  ServerSettings settings;
   settings.host = host();
   settings.user = kUser;
   settings.password = kPassword;
   settings.site = kSite;
-  settings.tls.ca_pem = CaPem();
-  settings.tls.required = !settings.tls.ca_pem.empty();
+  if (web_) {
+    settings.url = "https://" + host() + "/" + kSite + "/";
+    settings.site.clear();
+  }
+  settings.ca_pem = CaPem();
+  settings.tls_required = !settings.ca_pem.empty();
   return settings;
 }
 

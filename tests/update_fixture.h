@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "channel/update_server.h"
 #include "platform/platform.h"
 #include "tests/test_support.h"
-#include "update/ftp.h"
 #include "update/remote_update.h"
 
 namespace avendro::testing {
@@ -38,6 +38,8 @@ struct ServerFaults {
                                             // certificate for 127.0.0.1 and
                                             // localhost from a new CA (CaPem())
   bool tls_wrong_name = false;              // with tls: for other.example only
+  bool web = false;                         // HTTPS instead, tools/web_server.py: nginx, or
+  std::vector<std::string> web_faults;      // its own server with these faults, "KIND:NAME"
 };
 
 // tools/ftp_server.py on 127.0.0.1 and a free port, serving a temporary home
@@ -63,7 +65,7 @@ class TestFtpServer {
   // 7.88) matches a host only against the DNS names of a certificate.
   std::string host() const;
   // To log in to this server; with TLS, trusting CaPem() only.
-  FtpSettings settings() const;
+  ServerSettings settings() const;
   const std::filesystem::path& home() const { return home_; }
 
   // How many lines of the server's session log contain `text` (waiting up
@@ -89,6 +91,7 @@ class TestFtpServer {
   std::filesystem::path home_;
   int port_ = 0;
   bool tls_ = false;
+  bool web_ = false;
   intptr_t server_ = -1;  // POSIX: the server's process; Windows: the spawner's socket
 };
 
@@ -162,7 +165,7 @@ struct RunBench {
   Platform platform{*files, processes, *launcher, details};
   RecordingWindow window;
   Modu1 modu1;
-  Ftp ftp{*files};
+  UpdateServer ftp{*files};
   RemoteUpdate remote;
 };
 

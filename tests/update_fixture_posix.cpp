@@ -41,9 +41,11 @@ void RestorePath(const std::string& old_path, bool had_path) {
 TestFtpServer::TestFtpServer(const Faults& faults) {
   home_ = FreshFolder("avendro-ftp-");
   fs::create_directories(home_ / kSite / "download" / "utility");
-  tls_ = faults.tls || faults.tls_wrong_name;
+  tls_ = faults.tls || faults.tls_wrong_name || faults.web;
+  web_ = faults.web;
 
   std::vector<std::string> args = {"/usr/bin/python3", AVENDRO_SOURCE_DIR "/tools/ftp_server.py"};
+  if (web_) args[1] = AVENDRO_SOURCE_DIR "/tools/web_server.py";
   for (auto& option : Options(faults, home_.string(), home_.string() + ".log")) {
     args.push_back(option);
   }

@@ -135,6 +135,28 @@ TEST(Aggiorna, SeveralSlotsEndToEnd) {
   EXPECT_EQ(u.server.Count("session closed", 1), 1);
 }
 
+#ifndef _WIN32
+// From a web server (nginx) the run writes the lines of an FTP run.
+TEST(Aggiorna, OverHttpsTheRunWritesTheLinesOfAnFtpRun) {
+  TestFtpServer::Faults faults;
+  faults.web = true;
+  Update u(faults);
+  FakeStarter starter(u.prefix);
+  for (const char* name : {"dunmar.rar", "zal.rar"}) u.server.Put(name, std::string("a ") + name);
+  u.window.boxes[5] = u.window.boxes[12] = 1;
+  u.remote.Aggiorna();
+  const std::string dl = "Inizio download programma ";
+  EXPECT_EQ(LogOf(WithoutScriptWaits(u.window.lines)),
+            LogOf(Join({kRarOk,
+                        kConnected,
+                        {dl, "Il programma  d:\\dunmar\\dunmar.rar   è stato scaricato ", dl,
+                         "Il programma  d:\\zal\\zal.rar   è stato scaricato "},
+                        ClosingLines()})));
+  EXPECT_EQ(ReadFile(u.D("zal/zal.rar")), "a zal.rar");
+  EXPECT_EQ(starter.Calls(2).size(), 2u);
+}
+#endif
+
 // A script's window closes at its end and takes its failure with it: the
 // code reaches the log once the script has ended, after the run, once.
 TEST(Aggiorna, AScriptThatEndsWithAnErrorSaysSoAfterTheRun) {
@@ -206,7 +228,7 @@ TEST(Aggiorna, NoAtTheArchiverQuestionEndsWithoutClosingLines) {
 
 TEST(Aggiorna, RefusedLoginAndMissingDownloadFolder) {
   Update u;
-  FtpSettings settings = u.server.settings();
+  ServerSettings settings = u.server.settings();
   settings.password = "not-the-password";
   RemoteUpdate wrong(u.window, u.platform, u.ftp, u.modu1, settings);
   wrong.Aggiorna();
@@ -516,7 +538,7 @@ TEST(CommandLine, OnlyWhatIsNewAndHonestExitCodes) {
   testing::NoDetails details;
   Platform platform{*files, processes, *launcher, details};
   FakeServer server;
-  FtpSettings settings;
+  ServerSettings settings;
   settings.report_folder = "rapporti";
   struct Night {
     std::vector<std::string> args;
@@ -556,7 +578,7 @@ TEST(CommandLine, OnlyWhatIsNewAndHonestExitCodes) {
       EXPECT_EQ(night.exit_code, kExitUsage) << request.error;
       continue;
     }
-    Ftp ftp(*files, server);
+    UpdateServer ftp(*files, server);
     Session session(platform, ftp, 'd', "prova", settings);
     EXPECT_EQ(RunUpdateRequest(session, request), night.exit_code);
     EXPECT_EQ(server.fetched, night.fetched);
@@ -649,7 +671,7 @@ TEST(Bootstrap, EachFailureIsLoggedAndTheRunGoesOn) {
   }
   {
     Bootstrap b;  // login refused: for the bootstrap and for the run
-    FtpSettings settings = b.server.settings();
+    ServerSettings settings = b.server.settings();
     settings.password = "nope";
     RemoteUpdate wrong(b.window, b.platform, b.ftp, b.modu1, settings);
     wrong.Aggiorna();

@@ -28,9 +28,9 @@
 #include "app/font_families.h"
 #include "app/main_window.h"
 #include "app/window_placement.h"
+#include "channel/update_server.h"
 #include "shell/session.h"
 #include "tests/test_support.h"
-#include "update/ftp.h"
 
 namespace avendro {
 namespace {
@@ -67,7 +67,7 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<Launcher> launcher_;
   std::unique_ptr<FileDetailsSource> details_;
   Platform platform_{*files_, *processes_, *launcher_, *details_};
-  Ftp ftp_{*files_};  // outlives the window, which holds it
+  UpdateServer ftp_{*files_};  // outlives the window, which holds it
   Session session_{platform_, ftp_, 'd', "prova"};
   std::unique_ptr<AggSoftware> window_;
 };

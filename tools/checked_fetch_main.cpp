@@ -30,11 +30,11 @@
 #include <string>
 #include <vector>
 
+#include "channel/signature.h"
+#include "channel/transport.h"
+#include "channel/update_server.h"
 #include "platform/drive_map.h"
 #include "platform/file_system_posix.h"
-#include "update/ftp.h"
-#include "update/signature.h"
-#include "update/transport.h"
 
 namespace avendro {
 namespace {
@@ -170,7 +170,7 @@ int Run(const Options& options) {
   PosixFileSystem files(drives);
 
   std::string user, host, folder;
-  std::unique_ptr<Transport> other;  // a server the Ftp class does not speak itself
+  std::unique_ptr<Transport> other;  // a server UpdateServer does not speak itself
   if (!options.folder.empty()) {
     other = std::make_unique<FolderTransport>(options.folder);
   } else if (!ParseFtpUrl(options.url, &user, &host, &folder)) {
@@ -178,8 +178,8 @@ int Run(const Options& options) {
     // the program has one; the rest of this tool stays as it is.
     return Usage(("not an ftp://USER@HOST[:PORT]/PATH URL: " + options.url).c_str());
   }
-  std::unique_ptr<Ftp> server =
-      other ? std::make_unique<Ftp>(files, *other) : std::make_unique<Ftp>(files);
+  std::unique_ptr<UpdateServer> server =
+      other ? std::make_unique<UpdateServer>(files, *other) : std::make_unique<UpdateServer>(files);
   server->SetHost(host);
   server->SetAccount(user);
   const char* password = std::getenv("AVENDRO_FTP_PASSWORD");

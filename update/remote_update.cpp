@@ -8,14 +8,21 @@
 #include "platform/local_time.h"
 #include "platform/text.h"
 #include "platform/windows_rules.h"
-#include "update/ftp_settings.h"
+#include "update/server_settings.h"
 
 namespace avendro {
 
-FtpSettings CompiledFtpSettings() {
-  FtpSettings settings{
-      HostFtp,      UtenteFtp,   PasswordFtp, CartellaSito, {TlsRequired, TrustedCaPem},
-      std::nullopt, ReportFolder};
+ServerSettings CompiledServerSettings() {
+  ServerSettings settings;
+  settings.url = UpdateUrl;
+  settings.host = HostFtp;
+  settings.user = UtenteFtp;
+  settings.password = PasswordFtp;
+  settings.tls_required = TlsRequired;
+  settings.ca_pem = TrustedCaPem;
+  settings.site = CartellaSito;
+  // A web server stores nothing; the build says so when it is given one.
+  settings.report_folder = settings.url.empty() ? ReportFolder : "";
   // The build refuses a malformed key, so this cannot fail; were it to,
   // no download must pass unchecked.
   if (!CompiledSigningKey(&settings.signing_key).ok()) std::abort();
@@ -45,8 +52,8 @@ std::string ProgressText(uint64_t done, int64_t total) {
          Amount(whole);
 }
 
-RemoteUpdate::RemoteUpdate(WindowPort& window, Platform& platform, Ftp& ftp, const Modu1& modu1,
-                           FtpSettings settings)
+RemoteUpdate::RemoteUpdate(WindowPort& window, Platform& platform, UpdateServer& ftp,
+                           const Modu1& modu1, ServerSettings settings)
     : window_(window),
       platform_(platform),
       ftp_(ftp),
@@ -124,8 +131,10 @@ bool RemoteUpdate::Collega() {
   window_.SetPointer(Pointer::kHourglass);
   Status result = Login();
   window_.SetPointer(Pointer::kHourglass);
+  // Where the shop's network goes out through a proxy, which one.
+  if (!ftp_.proxy().empty()) window_.AggiungiStato("Collegamento tramite il proxy " + ftp_.proxy());
   if (!result.ok()) {
-    window_.AggiungiStato("Impossibile connettersi al server " + settings_.host +
+    window_.AggiungiStato("Impossibile connettersi al server " + settings_.shown_host() +
                           ". Riprovare più tardi");
     Motivo(result);
     return false;
@@ -135,10 +144,7 @@ bool RemoteUpdate::Collega() {
 }
 
 Status RemoteUpdate::Login() {
-  ftp_.SetHost(settings_.host);
-  ftp_.SetAccount(settings_.user);
-  ftp_.SetPassword(settings_.password);
-  ftp_.SetTls(settings_.tls);
+  ftp_.SetAddress(settings_);
   ftp_.SetSigningKey(settings_.signing_key);
   return ftp_.Connect();
 }

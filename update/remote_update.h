@@ -8,27 +8,25 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "channel/update_server.h"
 #include "platform/platform.h"
 #include "port/window_port.h"
-#include "update/ftp.h"
 #include "update/installed_archives.h"
 
 namespace avendro {
 
-// Where the update server is and how to log in.
-struct FtpSettings {
-  std::string host;                       // HostFtp, maybe with ":port"
-  std::string user;                       // UtenteFtp
-  std::string password;                   // PasswordFtp
-  std::string site;                       // CartellaSito, in the login directory
-  FtpTls tls;                             // how the connection is protected
+// The update server of the runs: where it is and how to reach it, the
+// folder of the update tree, the key of the archives and the report folder.
+struct ServerSettings : ServerAddress {
+  std::string site;                       // CartellaSito, below the login directory or URL
   std::optional<SigningKey> signing_key;  // when set, every download must be signed with it
   std::string report_folder;              // below the site: where runs store reports; "": none
 };
 
-// HostFtp, UtenteFtp, PasswordFtp and CartellaSito as built in, with the
-// protection and signing key the program was built with.
-FtpSettings CompiledFtpSettings();
+// The update server as built in (UpdateUrl, or HostFtp, UtenteFtp,
+// PasswordFtp and CartellaSito), with the protection and signing key the
+// program was built with.
+ServerSettings CompiledServerSettings();
 
 // What the window shows of a download: "40% - 1,2 MB di 3,0 MB", or
 // "1,2 MB scaricati" when the size is unknown.
@@ -55,8 +53,8 @@ struct RunOutcome {
 // this object last started from the same file has ended.
 class RemoteUpdate {
  public:
-  RemoteUpdate(WindowPort& window, Platform& platform, Ftp& ftp, const Modu1& modu1,
-               FtpSettings settings = CompiledFtpSettings());
+  RemoteUpdate(WindowPort& window, Platform& platform, UpdateServer& ftp, const Modu1& modu1,
+               ServerSettings settings = CompiledServerSettings());
   ~RemoteUpdate();
   RemoteUpdate(const RemoteUpdate&) = delete;
   RemoteUpdate& operator=(const RemoteUpdate&) = delete;
@@ -145,7 +143,7 @@ class RemoteUpdate {
 
   // Downloads `remote` to `local` with the window showing the progress;
   // on failure logs the failure line and its reason. `*got` as for
-  // Ftp::Download.
+  // UpdateServer::Download.
   bool Scarica(const std::string& remote, const std::string& local, ArchiveIdentity* got = nullptr);
 
   // Logs the reason of a failed server operation.
@@ -173,9 +171,9 @@ class RemoteUpdate {
 
   WindowPort& window_;
   Platform& platform_;
-  Ftp& ftp_;
+  UpdateServer& ftp_;
   const Modu1& modu1_;
-  FtpSettings settings_;
+  ServerSettings settings_;
   std::map<std::string, uint64_t> scripts_;  // native script path -> last task started
   struct StartedScript {
     uint64_t task;

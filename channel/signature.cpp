@@ -1,10 +1,10 @@
-#include "update/signature.h"
+#include "channel/signature.h"
 
 #include <sodium.h>
 
 #include <cstring>
 
-#include "update/signature_settings.h"
+#include "channel/signature_settings.h"
 
 namespace avendro {
 

@@ -1,8 +1,8 @@
-#include "update/checked_download.h"
+#include "channel/checked_download.h"
 
+#include "channel/archive_identity.h"
 #include "platform/local_time.h"
 #include "platform/text.h"
-#include "update/installed_archives.h"
 
 #include <ctime>
 #include <map>

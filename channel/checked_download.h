@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
+#include "channel/archive_identity.h"
+#include "channel/signature.h"
+#include "channel/transport.h"
 #include "platform/file_system.h"
-#include "update/installed_archives.h"
-#include "update/signature.h"
-#include "update/transport.h"
 
 namespace avendro {
 
