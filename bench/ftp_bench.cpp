@@ -152,6 +152,7 @@ int Fetch(const std::string& host, const std::string& folder, const std::string&
     avendro::SigningKey key;
     if (!avendro::SigningKey::Parse(key_line, &key).ok()) return 2;
     ftp.SetSigningKey(key);
+    ftp.SetWorkDrive('d');
   }
   const std::string ca = ca_file.empty() ? "" : avendro::testing::ReadFile(ca_file);
   if (!ca.empty()) ftp.SetTls({true, ca});

@@ -54,10 +54,6 @@ std::map<std::string, int64_t> ParseState(const std::string& text) {
   return newest;
 }
 
-std::string StatePath(const std::string& local) {
-  return local.substr(0, 2) + CheckedDownload::kStateFile;
-}
-
 // A Unix time as the operator reads the clock of the computer.
 std::string TimeText(int64_t unix_time) {
   return LocalTimeText(std::chrono::system_clock::from_time_t(static_cast<std::time_t>(unix_time)));
@@ -141,8 +137,8 @@ bool CheckedDownload::Progress(uint64_t* done, int64_t* total) const {
   return true;
 }
 
-Status CheckedDownload::FetchSignature(const std::string& remote, const std::string& local,
-                                       std::string* minisig, SignedClaims* claims) {
+Status CheckedDownload::FetchSignature(const std::string& remote, std::string* minisig,
+                                       SignedClaims* claims) {
   const std::string name = remote + ".minisig";
   Sink sink;
   sink.memory = minisig;
@@ -168,8 +164,9 @@ Status CheckedDownload::FetchSignature(const std::string& remote, const std::str
   if (Lower(claims->file) != Lower(remote)) {
     return Status::Error(remote + ": la firma è di un altro file (" + claims->file + ")");
   }
+  if (state_file_.empty()) return Status::Error(remote + ": nessun registro delle firme accettate");
   std::string state;
-  status = ReadRecordFile(files_, StatePath(local), &state);
+  status = ReadRecordFile(files_, state_file_, &state);
   if (!status.ok()) return Status::Error(remote + ": " + status.message());
   const auto newest = ParseState(state);
   auto accepted = newest.find(Lower(remote));
@@ -180,8 +177,8 @@ Status CheckedDownload::FetchSignature(const std::string& remote, const std::str
                             accepted == newest.end() ? -1 : accepted->second, now);
 }
 
-Status CheckedDownload::Remember(const std::string& local, const SignedClaims& claims) {
-  const std::string path = StatePath(local);
+Status CheckedDownload::Remember(const SignedClaims& claims) {
+  const std::string& path = state_file_;
   std::string text;
   Status status = ReadRecordFile(files_, path, &text);
   if (!status.ok()) return status;
@@ -221,13 +218,12 @@ void CheckedDownload::RemoveLeftovers(const std::string& local, const std::strin
   }
 }
 
-Status CheckedDownload::Identify(const std::string& remote, const std::string& local,
-                                 ArchiveIdentity* identity) {
+Status CheckedDownload::Identify(const std::string& remote, ArchiveIdentity* identity) {
   *identity = {};
   if (key_) {
     std::string minisig;
     SignedClaims claims;
-    Status status = FetchSignature(remote, local, &minisig, &claims);
+    Status status = FetchSignature(remote, &minisig, &claims);
     if (status.ok()) *identity = SignedIdentity(claims.timestamp);
     return status;
   }
@@ -243,7 +239,7 @@ Status CheckedDownload::Download(const std::string& remote, const std::string& l
   std::string minisig;
   SignedClaims claims;
   if (key_) {
-    Status signature = FetchSignature(remote, local, &minisig, &claims);
+    Status signature = FetchSignature(remote, &minisig, &claims);
     if (!signature.ok()) return signature;
   }
   // Whether a partial file can be resumed, and how long the file must be.
@@ -327,7 +323,7 @@ Status CheckedDownload::Download(const std::string& remote, const std::string& l
     if (!keep_bytes) (void)files_.RemoveFile(partial);
     return status;
   }
-  if (key_) status = Remember(local, claims);
+  if (key_) status = Remember(claims);
   if (status.ok()) status = file->Commit();
   if (!status.ok()) {
     file.reset();

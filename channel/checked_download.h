@@ -37,6 +37,9 @@ class CheckedDownload {
   // "<unix time> <name in lower case>" per archive) and no later than
   // kFutureMargin after this machine's clock (see SignedTimeAccepted).
   void SetSigningKey(std::optional<SigningKey> key) { key_ = std::move(key); }
+  // The record of the newest signature time accepted for each archive, on
+  // the work drive (UpdateServer::SetWorkDrive); a key needs one.
+  void SetStateFile(std::string path) { state_file_ = std::move(path); }
 
   // Downloads `remote` from the transport's current folder to the Windows
   // path `local`. The old file at `local` is replaced only by a complete
@@ -53,10 +56,10 @@ class CheckedDownload {
   // What the archive `remote` of the current folder is, without fetching
   // it: with a key, its signature alone is fetched and checked as a
   // download would check it (made with the key, naming `remote`, no older
-  // than the one accepted on the drive of `local`); without one, the
-  // server's size and time. Fails, saying why, when the server cannot be
-  // asked or the signature would be refused.
-  Status Identify(const std::string& remote, const std::string& local, ArchiveIdentity* identity);
+  // than the one accepted on the work drive); without one, the server's
+  // size and time. Fails, saying why, when the server cannot be asked or
+  // the signature would be refused.
+  Status Identify(const std::string& remote, ArchiveIdentity* identity);
 
   // While the bytes of a file arrive: how many of the file are there, and
   // its size (-1 unknown). False otherwise.
@@ -65,7 +68,6 @@ class CheckedDownload {
   // A partial file untouched this long is not resumed.
   static constexpr std::chrono::hours kPartialLifetime{24 * 7};
   static constexpr char kPartialSuffix[] = ".avendro-part";
-  static constexpr char kStateFile[] = "\\drubel\\avendro-firme.txt";
   // How far a signature's time may lie after this machine's clock. A day
   // covers the honest differences (a PC showing the right local time in a
   // wrong time zone is hours off, one left on summer time an hour) and
@@ -78,15 +80,15 @@ class CheckedDownload {
 
  private:
   // The signature of `remote`, checked and bound to it: `*minisig` its text.
-  Status FetchSignature(const std::string& remote, const std::string& local, std::string* minisig,
-                        SignedClaims* claims);
+  Status FetchSignature(const std::string& remote, std::string* minisig, SignedClaims* claims);
   // Records `claims` as the newest accepted for its archive.
-  Status Remember(const std::string& local, const SignedClaims& claims);
+  Status Remember(const SignedClaims& claims);
   void RemoveLeftovers(const std::string& local, const std::string& keep);
 
   Transport& transport_;
   FileSystem& files_;
   std::optional<SigningKey> key_;
+  std::string state_file_;
   const Sink* under_way_ = nullptr;
 };
 

@@ -224,7 +224,7 @@ Status FtpTransport::Connect() {
   folder_.clear();
   open_reply_.clear();
   not_ftp_.clear();
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing);
+  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
   if (!Ready()) return Status::Error("libcurl non inizializzata");
   CURL* c = session_.Handle();
   ApplyTls();
@@ -240,7 +240,7 @@ Status FtpTransport::Connect() {
 
 Status FtpTransport::ChangeFolder(const std::string& folder) {
   reason_.clear();
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing);
+  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
   if (!connected_) return Status::Error(kNotConnected);
   Request change;
   change.path = Folder(folder_ + folder);
@@ -252,7 +252,7 @@ Status FtpTransport::ChangeFolder(const std::string& folder) {
 Status FtpTransport::Describe(const std::string& remote, RemoteFile* file) {
   reason_.clear();
   *file = RemoteFile{};
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing);
+  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
   if (!connected_) return Status::Error(kNotConnected);
   // SIZE and MDTM, without fetching.
   Request ask;
@@ -304,7 +304,7 @@ FetchEnd FtpTransport::Fetch(const std::string& remote, uint64_t offset, int64_t
 
 Status FtpTransport::Store(const std::string& remote, const std::string& bytes) {
   reason_.clear();
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing);
+  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
   if (!connected_) return Status::Error(kNotConnected);
   // The rename is a command of the same session, after the transfer: a
   // reader sees the earlier file or this one, whole.

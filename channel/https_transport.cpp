@@ -294,7 +294,7 @@ Status HttpsTransport::Connect() {
   connected_ = false;
   folder_.clear();
   validators_.clear();
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing);
+  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
   if (!Ready()) return Status::Error("libcurl non inizializzata");
   CURL* c = session_.Handle();
   session_.Trust(ca_pem_);
@@ -316,7 +316,7 @@ Status HttpsTransport::Connect() {
 }
 
 Status HttpsTransport::ChangeFolder(const std::string& folder) {
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing);
+  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
   if (!connected_) return Status::Error(kNotConnected);
   folder_ = Folder(folder_ + folder);
   return Status::Ok();
@@ -325,7 +325,7 @@ Status HttpsTransport::ChangeFolder(const std::string& folder) {
 Status HttpsTransport::Describe(const std::string& remote, RemoteFile* file) {
   reason_.clear();
   *file = RemoteFile{};
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing);
+  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
   if (!connected_) return Status::Error(kNotConnected);
   const std::string url = Url(remote);
   if (Request(url, false, nullptr, "", "") != CURLE_OK) return Status::Error(reason_);

@@ -1,5 +1,7 @@
 #include "channel/update_server.h"
 
+#include "catalogue/catalogue.h"
+
 namespace avendro {
 
 std::string ServerAddress::shown_host() const {
@@ -62,6 +64,10 @@ void UpdateServer::Tick() {
   if (keep_alive_) keep_alive_();
 }
 
+void UpdateServer::SetWorkDrive(char letter) {
+  download_.SetStateFile(OnDrive(letter, kSignatureRecord));
+}
+
 Status UpdateServer::Connect() {
   connected_ = false;
   Status status = channel_.Connect();
@@ -75,20 +81,19 @@ Status UpdateServer::ChangeFolder(const std::string& folder) {
 
 Status UpdateServer::Download(const std::string& remote, const std::string& local,
                               ArchiveIdentity* got) {
-  if (cancel_.cancelled()) return Status::Error(CurlSession::kClosing);
+  if (cancel_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
   if (!connected_) return Status::Error(kNotConnected);
   return download_.Download(remote, local, got);
 }
 
-Status UpdateServer::Identify(const std::string& remote, const std::string& local,
-                              ArchiveIdentity* identity) {
-  if (cancel_.cancelled()) return Status::Error(CurlSession::kClosing);
+Status UpdateServer::Identify(const std::string& remote, ArchiveIdentity* identity) {
+  if (cancel_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
   if (!connected_) return Status::Error(kNotConnected);
-  return download_.Identify(remote, local, identity);
+  return download_.Identify(remote, identity);
 }
 
 Status UpdateServer::Store(const std::string& remote, const std::string& bytes) {
-  if (cancel_.cancelled()) return Status::Error(CurlSession::kClosing);
+  if (cancel_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
   if (!connected_) return Status::Error(kNotConnected);
   return channel_.Store(remote, bytes);
 }

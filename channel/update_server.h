@@ -54,6 +54,10 @@ class UpdateServer {
   void SetPassword(const std::string& password) { ftp_.SetPassword(password); }
   void SetTls(FtpTls tls) { ftp_.SetTls(std::move(tls)); }
 
+  // The work drive, whose work folder keeps the times of the signatures
+  // accepted there (see CheckedDownload::SetStateFile).
+  void SetWorkDrive(char letter);
+
   // See CheckedDownload::SetSigningKey.
   void SetSigningKey(std::optional<SigningKey> key) { download_.SetSigningKey(std::move(key)); }
 
@@ -75,7 +79,7 @@ class UpdateServer {
                   ArchiveIdentity* got = nullptr);
 
   // See CheckedDownload::Identify.
-  Status Identify(const std::string& remote, const std::string& local, ArchiveIdentity* identity);
+  Status Identify(const std::string& remote, ArchiveIdentity* identity);
 
   // Stores `bytes` as `remote` in the current folder; see Transport::Store.
   Status Store(const std::string& remote, const std::string& bytes);

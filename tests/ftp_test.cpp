@@ -474,6 +474,7 @@ class FtpSigned : public ::testing::Test {
     faults.broken = {"morva.rar"};
     s_ = std::make_unique<Session>(faults);
     s_->ftp.SetSigningKey(key);
+    s_->ftp.SetWorkDrive('d');
   }
   void TearDown() override {
     if (!keys_.empty()) fs::remove_all(keys_);

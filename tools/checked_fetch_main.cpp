@@ -186,6 +186,7 @@ int Run(const Options& options) {
   server->SetPassword(password != nullptr ? password : "");
   server->SetTls({options.tls, ca_pem});
   server->SetSigningKey(key);
+  server->SetWorkDrive('d');
   status = server->Connect();
   if (status.ok() && !folder.empty()) status = server->ChangeFolder(folder);
   if (!status.ok()) {

@@ -5,17 +5,17 @@ namespace avendro {
 
 RunOutcome RemoteUpdate::Aggiorna() {
   const char lettera = modu1_.LetteraUnita;
-  switch (Apertura()) {
+  switch (OpenRun()) {
     case Opening::kGoOn:
       break;
     case Opening::kNoArchiver:
       window_.SetPointer(Pointer::kArrow);  // no closing lines on this way out
       return {RunOutcome::kNoArchiver};
     case Opening::kDeclined:
-      FineAggiornamento();
+      EndUpdateRun();
       return {RunOutcome::kDeclined};
     case Opening::kServerFailed:
-      FineAggiornamento();
+      EndUpdateRun();
       return {RunOutcome::kServerFailed};
   }
 
@@ -25,8 +25,8 @@ RunOutcome RemoteUpdate::Aggiorna() {
     // Download target and RAR argument alike, trailing blank included.
     const std::string archive = OnDrive(lettera, row.updateLocalPath);
     ArchiveIdentity identity;
-    if (!Scarica(std::string(row.updateArchive), archive, &identity)) {
-      FineAggiornamento();
+    if (!FetchArchive(std::string(row.updateArchive), archive, &identity)) {
+      EndUpdateRun();
       return {RunOutcome::kProgramFailed, slot};
     }
     if (row.downloadLineNamesArchive) {
@@ -34,9 +34,10 @@ RunOutcome RemoteUpdate::Aggiorna() {
     } else {
       window_.AggiungiStato("Il programma è stato scaricato ");
     }
-    if (!ScriviEAvvia(OnDrive(lettera, row.updateScriptPath), UpdateScript(slot, lettera, archive),
-                      slot, {std::string(row.updateArchive), identity})) {
-      FineAggiornamento();
+    if (!WriteAndStartScript(OnDrive(lettera, row.updateScriptPath),
+                             UpdateScript(slot, lettera, archive), slot,
+                             {std::string(row.updateArchive), identity})) {
+      EndUpdateRun();
       return {RunOutcome::kProgramFailed, slot};
     }
   }
@@ -44,11 +45,11 @@ RunOutcome RemoteUpdate::Aggiorna() {
   window_.SetPointer(Pointer::kArrow);
   // Every step has succeeded; a failed logout changes nothing of that.
   (void)ftp_.Disconnect();
-  FineAggiornamento();
+  EndUpdateRun();
   return {RunOutcome::kDone};
 }
 
-void RemoteUpdate::FineAggiornamento() {
+void RemoteUpdate::EndUpdateRun() {
   window_.SetPointer(Pointer::kArrow);
   window_.ShowBusy(false);
   window_.AggiungiStato("");

@@ -5,7 +5,7 @@ namespace avendro {
 
 void RemoteUpdate::Installa() {
   const char lettera = modu1_.LetteraUnita;
-  switch (Apertura()) {
+  switch (OpenRun()) {
     case Opening::kGoOn:
       break;
     case Opening::kDeclined:
@@ -23,9 +23,10 @@ void RemoteUpdate::Installa() {
     // Only the boxes of programs with an installer archive are read.
     if (row.installArchive.empty() || window_.BoxValue(slot) != 1) continue;
     const std::string archive = OnDrive(lettera, row.installLocalPath);
-    if (!Scarica(std::string(row.installArchive), archive)) break;
+    if (!FetchArchive(std::string(row.installArchive), archive)) break;
     window_.AggiungiStato("Il programma è stato scaricato ");
-    if (!ScriviEAvvia(OnDrive(lettera, kWorkScript), InstallScript(lettera, archive), slot)) {
+    if (!WriteAndStartScript(OnDrive(lettera, kWorkScript), InstallScript(lettera, archive),
+                             slot)) {
       break;
     }
   }

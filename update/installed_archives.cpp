@@ -25,7 +25,7 @@ std::map<std::string, std::string> ParseRecord(const std::string& text) {
 }  // namespace
 
 InstalledArchives::InstalledArchives(FileSystem& files, char letter)
-    : files_(files), path_(OnDrive(letter, kFile)) {}
+    : files_(files), path_(OnDrive(letter, kInstalledRecord)) {}
 
 Status InstalledArchives::Find(const std::string& archive, std::string* identity) {
   identity->clear();

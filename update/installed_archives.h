@@ -22,7 +22,6 @@ class InstalledArchives {
   Status Record(const std::string& archive, const ArchiveIdentity& identity);
 
   const std::string& path() const { return path_; }
-  static constexpr char kFile[] = ":\\drubel\\avendro-installati.txt";
 
  private:
   FileSystem& files_;

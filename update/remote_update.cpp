@@ -59,6 +59,7 @@ RemoteUpdate::RemoteUpdate(WindowPort& window, Platform& platform, UpdateServer&
       ftp_(ftp),
       modu1_(modu1),
       settings_(std::move(settings)) {
+  ftp_.SetWorkDrive(modu1_.LetteraUnita);
   ftp_.SetKeepAlive([this] { window_.KeepAlive(); });
   ftp_.SetProgress(
       [this](uint64_t done, int64_t total) { window_.ShowProgress(ProgressText(done, total)); });
@@ -69,24 +70,24 @@ RemoteUpdate::~RemoteUpdate() {
   ftp_.SetProgress(nullptr);
 }
 
-void RemoteUpdate::Motivo(const Status& failure) {
+void RemoteUpdate::LogReason(const Status& failure) {
   window_.AggiungiStato("Motivo: " + failure.message());
 }
 
-bool RemoteUpdate::Scarica(const std::string& remote, const std::string& local,
-                           ArchiveIdentity* got) {
+bool RemoteUpdate::FetchArchive(const std::string& remote, const std::string& local,
+                                ArchiveIdentity* got) {
   window_.AggiungiStato("Inizio download programma ");
   Status result = ftp_.Download(remote, local, got);
   window_.ShowProgress("");
   if (!result.ok()) {
     window_.AggiungiStato("Impossibile scaricare il programma. Riprovare più tardi");
-    Motivo(result);
+    LogReason(result);
     return false;
   }
   return true;
 }
 
-RemoteUpdate::Opening RemoteUpdate::Apertura() {
+RemoteUpdate::Opening RemoteUpdate::OpenRun() {
   const char lettera = modu1_.LetteraUnita;
   window_.SetPointer(Pointer::kHourglass);
   if (!window_.AskYesNo(Question::kConfirmRun, kConfermaProcedere, "Aggiornamento software",
@@ -116,17 +117,17 @@ RemoteUpdate::Opening RemoteUpdate::Apertura() {
 }
 
 bool RemoteUpdate::OpenDownloadFolder() {
-  if (!Collega()) return false;
-  Status result = ftp_.ChangeFolder(settings_.site + "/download");
+  if (!ConnectToServer()) return false;
+  Status result = ftp_.ChangeFolder(settings_.site + "/" + std::string(kServerDownloadFolder));
   if (!result.ok()) {
     window_.AggiungiStato("La Directory 'download' non esiste sul server ");
-    Motivo(result);
+    LogReason(result);
     return false;
   }
   return true;
 }
 
-bool RemoteUpdate::Collega() {
+bool RemoteUpdate::ConnectToServer() {
   window_.AggiungiStato("Collegamento al sito ZEFIRANO");
   window_.SetPointer(Pointer::kHourglass);
   Status result = Login();
@@ -136,7 +137,7 @@ bool RemoteUpdate::Collega() {
   if (!result.ok()) {
     window_.AggiungiStato("Impossibile connettersi al server " + settings_.shown_host() +
                           ". Riprovare più tardi");
-    Motivo(result);
+    LogReason(result);
     return false;
   }
   window_.AggiungiStato("Collegamento riuscito");
@@ -213,13 +214,12 @@ bool RemoteUpdate::FindUpdates(const std::vector<int>& slots, std::vector<int>* 
     const Product& row = Row(slots[i]);
     const std::string caption = TrimmedRight(row.caption);
     ArchiveIdentity identity;
-    Status status = ftp_.Identify(std::string(row.updateArchive),
-                                  OnDrive(modu1_.LetteraUnita, row.updateLocalPath), &identity);
+    Status status = ftp_.Identify(std::string(row.updateArchive), &identity);
     std::string installed;
     if (status.ok()) status = record.Find(std::string(row.updateArchive), &installed);
     if (!status.ok()) {
       window_.AggiungiStato("Impossibile controllare l'aggiornamento di " + caption);
-      Motivo(status);
+      LogReason(status);
       ++*failed;
     } else if (identity.text.empty()) {
       window_.AggiungiStato("Aggiornamento di " + caption +
@@ -276,8 +276,8 @@ int RemoteUpdate::WaitForScripts(std::chrono::milliseconds limit) {
   return failed;
 }
 
-bool RemoteUpdate::ScriviEAvvia(const std::string& path, const std::string& bytes, int slot,
-                                Installs installs) {
+bool RemoteUpdate::WriteAndStartScript(const std::string& path, const std::string& bytes, int slot,
+                                       Installs installs) {
   // Several programs share one script file: a script still running must
   // not have its file rewritten under it.
   std::string key;

@@ -129,25 +129,26 @@ class RemoteUpdate {
 
   // Confirmation, RAR tool check with the bootstrap offer, Label4, login and
   // change to the download folder: the same steps for both runs.
-  Opening Apertura();
+  Opening OpenRun();
 
   // Connects with fresh login values; on failure logs the failure line and
   // its reason.
-  bool Collega();
+  bool ConnectToServer();
   // Hands the login values to the FTP control and connects.
   Status Login();
 
-  // Collega, then the change to the server's download folder, whose
+  // ConnectToServer, then the change to the server's download folder, whose
   // failure is logged with its reason too.
   bool OpenDownloadFolder();
 
   // Downloads `remote` to `local` with the window showing the progress;
   // on failure logs the failure line and its reason. `*got` as for
   // UpdateServer::Download.
-  bool Scarica(const std::string& remote, const std::string& local, ArchiveIdentity* got = nullptr);
+  bool FetchArchive(const std::string& remote, const std::string& local,
+                    ArchiveIdentity* got = nullptr);
 
   // Logs the reason of a failed server operation.
-  void Motivo(const Status& failure);
+  void LogReason(const Status& failure);
 
   // What a script installs: recorded once it ends with 0.
   struct Installs {
@@ -159,15 +160,15 @@ class RemoteUpdate {
   // starts it maximised, after the earlier run of that script has ended. On
   // failure logs one line that names the script and the reason, and returns
   // false.
-  bool ScriviEAvvia(const std::string& path, const std::string& bytes, int slot,
-                    Installs installs = {});
+  bool WriteAndStartScript(const std::string& path, const std::string& bytes, int slot,
+                           Installs installs = {});
 
   // The record of what the script installed, once it ended with 0.
   void RecordInstalled(const Installs& installs);
 
   // Common end of "AGGIORNA". In update/aggiorna.cpp; the steps above it
   // are in update/remote_update.cpp.
-  void FineAggiornamento();
+  void EndUpdateRun();
 
   WindowPort& window_;
   Platform& platform_;

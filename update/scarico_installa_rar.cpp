@@ -5,15 +5,15 @@ namespace avendro {
 void RemoteUpdate::ScaricoInstallaRar() {
   // Leaves the hourglass and the connection as they are: the caller goes
   // on with a login of its own.
-  if (!Collega()) return;
-  Status result = ftp_.ChangeFolder(settings_.site + "/download/utility");
+  if (!ConnectToServer()) return;
+  Status result = ftp_.ChangeFolder(settings_.site + "/" + std::string(kServerUtilityFolder));
   if (!result.ok()) {
     window_.AggiungiStato("La Directory 'download/utility' non esiste sul server ");
-    Motivo(result);
+    LogReason(result);
     return;
   }
   const std::string installer = OnDrive(modu1_.LetteraUnita, kRarInstaller);
-  if (!Scarica("wrar361it.exe", installer)) return;
+  if (!FetchArchive(std::string(kServerRarInstaller), installer)) return;
   window_.AggiungiStato("Il programma è stato scaricato ");
 
   std::string found;
