@@ -7,11 +7,15 @@
 //
 //   checked_fetch --key minisign.pub --into FOLDER ftp://USER@HOST[:PORT]/PATH
 //                 [--tls] [--ca CA.pem] ARCHIVE...
+//   checked_fetch --key minisign.pub --into FOLDER https://HOST[:PORT]/PATH/
+//                 [--ca CA.pem] ARCHIVE...
 //   checked_fetch --key minisign.pub --into FOLDER --folder FOLDER ARCHIVE...
 //
-// The password is AVENDRO_FTP_PASSWORD. --folder reads the archives of a
-// folder that a web server or a CDN serves, as such a server hands them out.
-// The archives land as FOLDER/<archive>, the accepted signatures' times in
+// The password is AVENDRO_FTP_PASSWORD. An https:// URL is a web server,
+// reached as the program reaches one, trusting CA.pem alone when given.
+// --folder reads the archives of a folder that a web server or a CDN
+// serves, as such a server hands them out. The archives land as
+// FOLDER/<archive>, the accepted signatures' times in
 // FOLDER/drubel/avendro-firme.txt, as on a shop's drive: a second run in
 // the same FOLDER is a shop's next night. Exit code 0 when every archive
 // verified, 1 when one did not, 2 when the command or the server is wrong.
@@ -99,7 +103,8 @@ struct Options {
 int Usage(const char* why) {
   std::fprintf(stderr,
                "checked_fetch: %s\nusage: checked_fetch --key minisign.pub --into FOLDER "
-               "(ftp://USER@HOST[:PORT]/PATH [--tls] [--ca CA.pem] | --folder FOLDER) "
+               "(ftp://USER@HOST[:PORT]/PATH [--tls] [--ca CA.pem] | "
+               "https://HOST[:PORT]/PATH/ [--ca CA.pem] | --folder FOLDER) "
                "ARCHIVE...\n",
                why);
   return 2;
@@ -171,20 +176,27 @@ int Run(const Options& options) {
 
   std::string user, host, folder;
   std::unique_ptr<Transport> other;  // a server UpdateServer does not speak itself
+  // A web server: the program's own address, its URL and its CA.
+  ServerAddress web;
   if (!options.folder.empty()) {
     other = std::make_unique<FolderTransport>(options.folder);
+  } else if (options.url.rfind("https://", 0) == 0) {
+    web.url = options.url;
+    web.ca_pem = ca_pem;
   } else if (!ParseFtpUrl(options.url, &user, &host, &folder)) {
-    // An https:// URL gets its transport here, beside the folder's, once
-    // the program has one; the rest of this tool stays as it is.
-    return Usage(("not an ftp://USER@HOST[:PORT]/PATH URL: " + options.url).c_str());
+    return Usage(("not an ftp://USER@HOST[:PORT]/PATH or https:// URL: " + options.url).c_str());
   }
   std::unique_ptr<UpdateServer> server =
       other ? std::make_unique<UpdateServer>(files, *other) : std::make_unique<UpdateServer>(files);
-  server->SetHost(host);
-  server->SetAccount(user);
-  const char* password = std::getenv("AVENDRO_FTP_PASSWORD");
-  server->SetPassword(password != nullptr ? password : "");
-  server->SetTls({options.tls, ca_pem});
+  if (!web.url.empty()) {
+    server->SetAddress(web);
+  } else {
+    server->SetHost(host);
+    server->SetAccount(user);
+    const char* password = std::getenv("AVENDRO_FTP_PASSWORD");
+    server->SetPassword(password != nullptr ? password : "");
+    server->SetTls({options.tls, ca_pem});
+  }
   server->SetSigningKey(key);
   server->SetWorkDrive('d');
   status = server->Connect();
