@@ -28,13 +28,14 @@ Status ReadRecordFile(FileSystem& files, const std::string& path, std::string* t
   return status;
 }
 
-Status WriteRecordFile(FileSystem& files, const std::string& path, const std::string& text) {
+Status WriteRecordFile(FileSystem& files, const std::string& path, const std::string& text,
+                       Flush flush) {
   // The work folder is made by the scan; a drive without it gets it here.
   const std::string folder = FolderOf(path);
   std::string found;
   Status status = files.FindEntry(folder, kMaskDirectory, &found);
   if (status.ok() && found.empty()) status = files.CreateFolder(folder);
-  if (status.ok()) status = files.WriteFile(path, text);
+  if (status.ok()) status = files.WriteFile(path, text, flush);
   return status;
 }
 

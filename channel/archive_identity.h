@@ -29,6 +29,7 @@ ArchiveIdentity ServerIdentity(const RemoteFile& file);
 // written beside themselves and moved over (the work folder made first
 // when it is missing).
 Status ReadRecordFile(FileSystem& files, const std::string& path, std::string* text);
-Status WriteRecordFile(FileSystem& files, const std::string& path, const std::string& text);
+Status WriteRecordFile(FileSystem& files, const std::string& path, const std::string& text,
+                       Flush flush = Flush::kAll);
 
 }  // namespace avendro

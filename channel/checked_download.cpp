@@ -324,7 +324,9 @@ Status CheckedDownload::Download(const std::string& remote, const std::string& l
     return status;
   }
   if (key_) status = Remember(claims);
-  if (status.ok()) status = file->Commit();
+  // An archive moved in but lost by a power cut is fetched again; the
+  // signature record, written above, keeps every flush.
+  if (status.ok()) status = file->Commit(Flush::kData);
   if (!status.ok()) {
     file.reset();
     (void)files_.RemoveFile(partial);

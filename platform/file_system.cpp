@@ -18,11 +18,11 @@ Status NotAShopDrive(char letter) {
                        ": contiene l'intero file system: non è un'unità del negozio.");
 }
 
-Status FileSystem::WriteFile(const std::string& path, const std::string& bytes) {
+Status FileSystem::WriteFile(const std::string& path, const std::string& bytes, Flush flush) {
   std::unique_ptr<ReplacementFile> file;
   Status status = BeginReplacement(path, &file);
   if (status.ok()) status = file->Append(bytes.data(), bytes.size());
-  if (status.ok()) status = file->Commit();
+  if (status.ok()) status = file->Commit(flush);
   return status;
 }
 

@@ -12,6 +12,23 @@
 
 namespace avendro {
 
+// What reaches the disk before a replacement's Commit returns. No reader
+// ever sees half of a file whichever is chosen; they differ in what a power
+// cut leaves behind, and each flush costs the night a few milliseconds.
+enum class Flush {
+  // The move only: after a power cut the target may be empty. For a file
+  // written afresh before every use (a script).
+  kNothing,
+  // The data, then the move: a power cut leaves the old file or the whole
+  // new one, though the move itself may be undone. For a file whose old
+  // version costs a later run some work but is never wrong (an archive,
+  // the record of what is installed).
+  kData,
+  // The data, the move and the folder: the new file is there after a power
+  // cut. For what a later run must not forget (the newest signature seen).
+  kAll,
+};
+
 // Attribute masks of the directory-entry query.
 inline constexpr int kMaskNormal = 0;      // normal files only
 inline constexpr int kMaskDirectory = 16;  // normal files and folders
@@ -28,10 +45,9 @@ class ReplacementFile {
   // Appends `size` bytes. Fails, naming the target, when the disk refuses.
   virtual Status Append(const char* data, size_t size) = 0;
 
-  // Flushes the file's data to the disk and moves it over the target, so
-  // that a power cut leaves the old file or the whole new one. After a
-  // failure the temporary file is gone and the target is as it was.
-  virtual Status Commit() = 0;
+  // Moves the file over the target, after flushing what `flush` names.
+  // After a failure the temporary file is gone and the target is as it was.
+  virtual Status Commit(Flush flush) = 0;
 };
 
 // A download that survives an interruption: the bytes are appended to a
@@ -114,7 +130,7 @@ class FileSystem {
 
   // Writes `bytes` as the whole file: to a temporary file beside it, then
   // moved over it in one step, so that no reader sees half of it.
-  Status WriteFile(const std::string& path, const std::string& bytes);
+  Status WriteFile(const std::string& path, const std::string& bytes, Flush flush = Flush::kAll);
 
   // Starts a replacement of the file at `path` (which need not exist yet).
   // Fails when its folder is missing or cannot be written.

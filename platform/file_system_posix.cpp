@@ -123,14 +123,14 @@ Status AppendTo(const Fd& file, const char* data, size_t size, const std::string
   return WriteAll(file.get(), data, size, path);
 }
 
-// Closes `file` and moves what it wrote, `name` in `folder`, over `target`.
-// The data reaches the disk before the move, and the move before the call
-// returns: otherwise a power cut can leave the target empty, or the old
-// one back after the script has been started.
+// Closes `file` and moves what it wrote, `name` in `folder`, over `target`,
+// flushing what `flush` names: the data before the move (otherwise a power
+// cut can leave the target empty), the folder after it (otherwise the old
+// file can come back).
 Status CloseAndMove(Fd& file, int folder, const std::string& name, const Entry& target,
-                    const std::string& path) {
+                    const std::string& path, Flush flush) {
   if (file.get() < 0) return Status::Error(path + ": file già chiuso");
-  if (fsync(file.get()) != 0) {
+  if (flush != Flush::kNothing && fsync(file.get()) != 0) {
     int err = errno;
     file.Reset();
     return ErrnoError(path, err);
@@ -140,7 +140,9 @@ Status CloseAndMove(Fd& file, int folder, const std::string& name, const Entry& 
     return ErrnoError(path, errno);
   }
   // Some file systems cannot flush a folder (EINVAL); the move stands.
-  if (fsync(target.folder.get()) != 0 && errno != EINVAL) return ErrnoError(path, errno);
+  if (flush == Flush::kAll && fsync(target.folder.get()) != 0 && errno != EINVAL) {
+    return ErrnoError(path, errno);
+  }
   return Status::Ok();
 }
 
@@ -163,9 +165,9 @@ class PosixReplacementFile : public ReplacementFile {
     return AppendTo(file_, data, size, path_);
   }
 
-  Status Commit() override {
+  Status Commit(Flush flush) override {
     // On failure the destructor removes the temporary file.
-    Status status = CloseAndMove(file_, target_.folder.get(), temp_, target_, path_);
+    Status status = CloseAndMove(file_, target_.folder.get(), temp_, target_, path_, flush);
     if (status.ok()) temp_.clear();
     return status;
   }
@@ -210,8 +212,8 @@ class PosixPartialFile : public PartialFile {
     return AppendTo(file_, data, size, path_);
   }
 
-  Status Commit() override {
-    return CloseAndMove(file_, partial_.folder.get(), partial_.name, target_, path_);
+  Status Commit(Flush flush) override {
+    return CloseAndMove(file_, partial_.folder.get(), partial_.name, target_, path_, flush);
   }
 
  private:

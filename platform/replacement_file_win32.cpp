@@ -168,26 +168,26 @@ Status RefuseLink(const std::string& path, const std::wstring& wide) {
   return RefuseUntrustedLink(path, wide, GetFileAttributesW(wide.c_str()));
 }
 
-// Closes `file` and moves what it wrote, `from`, over `to`. A scanner that
-// opens the new file, or the old one, the moment it is written makes the
-// move fail for a moment: that is tried again for about two seconds.
+// Closes `file` and moves what it wrote, `from`, over `to`, flushing what
+// `flush` names. A scanner that opens the new file, or the old one, the
+// moment it is written makes the move fail for a moment: that is tried
+// again for about two seconds.
 Status CloseAndMove(HANDLE& file, const std::wstring& from, const std::wstring& to,
-                    const std::string& path) {
+                    const std::string& path, Flush flush) {
   if (file == INVALID_HANDLE_VALUE) return Status::Error(path + ": file già chiuso");
   HANDLE closing = std::exchange(file, INVALID_HANDLE_VALUE);
   // The data reaches the disk before the move (MOVEFILE_WRITE_THROUGH
   // flushes only the move): a power cut leaves the old file or the whole
   // new one, never an empty one under the target's name.
-  if (!FlushFileBuffers(closing)) {
+  if (flush != Flush::kNothing && !FlushFileBuffers(closing)) {
     const DWORD error = GetLastError();
     CloseHandle(closing);
     return Win32Error(path, error);
   }
   if (!CloseHandle(closing)) return Win32Error(path, GetLastError());
+  const DWORD how = MOVEFILE_REPLACE_EXISTING | (flush == Flush::kAll ? MOVEFILE_WRITE_THROUGH : 0);
   for (int retry = 1;; ++retry) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return Status::Ok();
-    }
+    if (MoveFileExW(from.c_str(), to.c_str(), how)) return Status::Ok();
     const DWORD error = GetLastError();
     const auto pause = windows::ReplaceRetryPause(retry);
     if (!windows::IsTransientReplaceError(error) || pause.count() == 0) {
@@ -219,9 +219,9 @@ class Win32ReplacementFile : public ReplacementFile {
     return WriteAll(file_, data, size, path_);
   }
 
-  Status Commit() override {
+  Status Commit(Flush flush) override {
     // On failure the destructor removes the temporary file.
-    Status status = CloseAndMove(file_, temp_, target_, path_);
+    Status status = CloseAndMove(file_, temp_, target_, path_, flush);
     if (status.ok()) temp_.clear();
     return status;
   }
@@ -279,7 +279,9 @@ class Win32PartialFile : public PartialFile {
     return WriteAll(file_, data, size, path_);
   }
 
-  Status Commit() override { return CloseAndMove(file_, partial_, target_, path_); }
+  Status Commit(Flush flush) override {
+    return CloseAndMove(file_, partial_, target_, path_, flush);
+  }
 
  private:
   std::string path_;

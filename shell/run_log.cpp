@@ -43,7 +43,7 @@ Status RunLog::Write(const std::string& line) {
 Status RunLog::Append(const std::string& text) {
   const std::string bytes = text + "\r\n";
   if (size_ > 0 && size_ + bytes.size() > kRunLogLimit) {
-    Status status = file_->Commit();
+    Status status = file_->Commit(Flush::kAll);
     if (status.ok()) status = files_.OpenSharedLog(path_, path_ + ".1", &file_);
     if (!status.ok()) return Close(status);
     size_ = file_->kept();

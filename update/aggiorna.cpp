@@ -50,6 +50,7 @@ RunOutcome RemoteUpdate::Aggiorna() {
 }
 
 void RemoteUpdate::EndUpdateRun() {
+  RecordInstalled();
   window_.SetPointer(Pointer::kArrow);
   window_.ShowBusy(false);
   window_.AggiungiStato("");

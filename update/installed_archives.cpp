@@ -38,15 +38,18 @@ Status InstalledArchives::Find(const std::string& archive, std::string* identity
   return Status::Ok();
 }
 
-Status InstalledArchives::Record(const std::string& archive, const ArchiveIdentity& identity) {
+Status InstalledArchives::Record(
+    const std::vector<std::pair<std::string, ArchiveIdentity>>& installed) {
   std::string text;
   Status status = ReadRecordFile(files_, path_, &text);
   if (!status.ok()) return status;
-  auto installed = ParseRecord(text);
-  installed[Lower(archive)] = identity.text;
+  auto record = ParseRecord(text);
+  for (const auto& [archive, identity] : installed) record[Lower(archive)] = identity.text;
   text.clear();
-  for (const auto& [name, known] : installed) text += name + " " + known + "\r\n";
-  return WriteRecordFile(files_, path_, text);
+  for (const auto& [name, known] : record) text += name + " " + known + "\r\n";
+  // A record lost by a power cut costs a night one more download of what
+  // it named; a torn one cannot happen.
+  return WriteRecordFile(files_, path_, text, Flush::kData);
 }
 
 }  // namespace avendro

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "channel/archive_identity.h"
 #include "platform/file_system.h"
@@ -18,8 +20,9 @@ class InstalledArchives {
 
   // The identity recorded for `archive`; "" when none.
   Status Find(const std::string& archive, std::string* identity);
-  // Records `identity` as the installed one of `archive`.
-  Status Record(const std::string& archive, const ArchiveIdentity& identity);
+  // Records each identity as the installed one of its archive, in one
+  // write of the file.
+  Status Record(const std::vector<std::pair<std::string, ArchiveIdentity>>& installed);
 
   const std::string& path() const { return path_; }
 

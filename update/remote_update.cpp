@@ -66,6 +66,7 @@ RemoteUpdate::RemoteUpdate(WindowPort& window, Platform& platform, UpdateServer&
 }
 
 RemoteUpdate::~RemoteUpdate() {
+  RecordInstalled();
   ftp_.SetKeepAlive(nullptr);
   ftp_.SetProgress(nullptr);
 }
@@ -170,6 +171,12 @@ std::string RemoteUpdate::WithoutPassword(std::string text) const {
 }
 
 int RemoteUpdate::ReportEndedScripts() {
+  const int failed = CollectEndedScripts();
+  RecordInstalled();
+  return failed;
+}
+
+int RemoteUpdate::CollectEndedScripts() {
   int failed = 0;
   for (auto it = unreported_.begin(); it != unreported_.end();) {
     if (platform_.launcher.Running(it->task)) {
@@ -187,18 +194,19 @@ int RemoteUpdate::ReportEndedScripts() {
       window_.AggiungiStato(script + " è terminato con il codice " + windows::ExitCodeText(*code));
       failed_scripts_.push_back(it->slot);
       ++failed;
-    } else {
-      RecordInstalled(it->installs);
+    } else if (!it->installs.archive.empty() && !it->installs.identity.text.empty()) {
+      installed_.emplace_back(it->installs.archive, it->installs.identity);
     }
     it = unreported_.erase(it);
   }
   return failed;
 }
 
-void RemoteUpdate::RecordInstalled(const Installs& installs) {
-  if (installs.archive.empty() || installs.identity.text.empty()) return;
+void RemoteUpdate::RecordInstalled() {
+  if (installed_.empty()) return;
   InstalledArchives record(platform_.files, modu1_.LetteraUnita);
-  Status status = record.Record(installs.archive, installs.identity);
+  Status status = record.Record(installed_);
+  installed_.clear();
   if (!status.ok())
     window_.AggiungiStato("Impossibile registrare l'aggiornamento installato " + status.message());
 }
@@ -314,10 +322,12 @@ bool RemoteUpdate::WriteAndStartScript(const std::string& path, const std::strin
     }
     if (earlier != scripts_.end()) scripts_.erase(earlier);
     // The earlier run's result before the file that held it is rewritten.
-    (void)ReportEndedScripts();  // counted in failed_scripts_
+    // Counted in failed_scripts_; recorded at the run's end.
+    (void)CollectEndedScripts();
   }
 
-  Status status = platform_.files.WriteFile(path, bytes);
+  // Written afresh before every start, so a power cut may take it.
+  Status status = platform_.files.WriteFile(path, bytes, Flush::kNothing);
   if (!status.ok()) {
     window_.AggiungiStato("Impossibile scrivere lo script " + status.message());
     return false;

@@ -163,8 +163,13 @@ class RemoteUpdate {
   bool WriteAndStartScript(const std::string& path, const std::string& bytes, int slot,
                            Installs installs = {});
 
-  // The record of what the script installed, once it ended with 0.
-  void RecordInstalled(const Installs& installs);
+  // ReportEndedScripts without its record: what the scripts that ended with
+  // 0 installed waits in installed_ for RecordInstalled.
+  int CollectEndedScripts();
+  // The record of what the scripts that ended with 0 installed, in one
+  // write however many they are: a night of sixteen programs flushes one
+  // file, not sixteen.
+  void RecordInstalled();
 
   // Common end of "AGGIORNA". In update/aggiorna.cpp; the steps above it
   // are in update/remote_update.cpp.
@@ -183,6 +188,7 @@ class RemoteUpdate {
     Installs installs;
   };
   std::vector<StartedScript> unreported_;  // started, and their end not yet looked at
+  std::vector<std::pair<std::string, ArchiveIdentity>> installed_;  // ended with 0, not recorded
   std::vector<int> failed_scripts_;
   std::chrono::milliseconds script_wait_limit_ = kScriptWaitLimit;
 };
