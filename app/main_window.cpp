@@ -320,11 +320,6 @@ void AggSoftware::Load(Session& session, const QString& drive_text) {
   script_watch->start();
 }
 
-const Modu1& AggSoftware::modu1() const {
-  static const Modu1 none;
-  return session_ != nullptr ? session_->modu1() : none;
-}
-
 void AggSoftware::ShowCentred() {
   show();
   // move() places the frame, which is known only now: the scale was chosen

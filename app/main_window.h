@@ -60,7 +60,6 @@ class AggSoftware : public QWidget, public WindowPort {
 
   // The exact text of the status log, lines joined by CR LF.
   const std::string& LogText() const { return log_.text(); }
-  const Modu1& modu1() const;
   bool Running() const { return running_; }
 
   // Runs a handler to its end; clicks, keys and close requests that arrive

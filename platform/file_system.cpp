@@ -5,11 +5,12 @@
 
 namespace avendro {
 
-Status WholeFileSystemDrive(const std::string& folder, char letter) {
+Status WholeFileSystemDrive(const std::string& folder, char letter, std::string_view work_folder) {
   const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   return Status::Error(std::string("Avendro va avviato dalla cartella di lavoro di un'unità del ") +
-                       "negozio (per esempio D:\\drubel): la cartella corrente " + folder +
-                       " è sull'unità " + drive + ":, che contiene l'intero file system.");
+                       "negozio (per esempio D" + std::string(work_folder) +
+                       "): la cartella corrente " + folder + " è sull'unità " + drive +
+                       ":, che contiene l'intero file system.");
 }
 
 Status NotAShopDrive(char letter) {

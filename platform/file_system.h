@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/status.h"
@@ -79,8 +80,10 @@ class DriveLock {
 };
 
 // Why a folder on a drive that holds the whole file system (Wine's z:) is
-// no place to start from: the work drive must be a shop drive.
-Status WholeFileSystemDrive(const std::string& folder, char letter);
+// no place to start from: the work drive must be a shop drive, whose work
+// folder (`work_folder`, the path after the drive letter) the message gives
+// as an example on D:.
+Status WholeFileSystemDrive(const std::string& folder, char letter, std::string_view work_folder);
 
 // Why nothing is written at `path`: it is a symbolic link (on Windows a
 // reparse point), which could lead anywhere on the machine.
@@ -112,8 +115,10 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   // The letter (lower case) of the drive that holds the current directory.
-  // Fails when that is a drive of the whole file system (Wine's z:).
-  virtual Status CurrentDrive(char* letter) = 0;
+  // Fails when that is a drive of the whole file system (Wine's z:), saying
+  // where to start from instead: the work folder, whose path after the
+  // drive letter (":\drubel", say) is `work_folder`.
+  virtual Status CurrentDrive(std::string_view work_folder, char* letter) = 0;
 
   // The path this system opens for a Windows path. Windows rules apply: each
   // folder is matched without regard to case, trailing blanks and dots of
@@ -174,8 +179,10 @@ class FileSystem {
   // rewrite each other's scripts. Fails, saying so, while another Avendro
   // holds it, and when the drive is not there or holds the whole file
   // system (NotAShopDrive). Creates nothing on the drive but, on Windows,
-  // the work folder and its lock file avendro.lock.
-  virtual Status LockDrive(char letter, std::unique_ptr<DriveLock>* lock) = 0;
+  // the work folder (`work_folder`: its path after the drive letter) and
+  // its lock file avendro.lock.
+  virtual Status LockDrive(char letter, std::string_view work_folder,
+                           std::unique_ptr<DriveLock>* lock) = 0;
 };
 
 }  // namespace avendro

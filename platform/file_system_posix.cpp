@@ -236,7 +236,7 @@ class PosixDriveLock : public DriveLock {
 
 }  // namespace
 
-Status PosixFileSystem::CurrentDrive(char* letter) {
+Status PosixFileSystem::CurrentDrive(std::string_view work_folder, char* letter) {
   char buf[PATH_MAX];
   if (getcwd(buf, sizeof buf) == nullptr) return ErrnoError("cartella corrente", errno);
   char drive = drives_.DriveOf(buf);
@@ -245,8 +245,8 @@ Status PosixFileSystem::CurrentDrive(char* letter) {
                          "/dosdevices contiene la cartella corrente " + buf);
   }
   // Wine's z: holds the whole file system: taken as the work drive, the
-  // scan would create /drubel.
-  if (drives_.Root(drive) == "/") return WholeFileSystemDrive(buf, drive);
+  // scan would create the work folder in /.
+  if (drives_.Root(drive) == "/") return WholeFileSystemDrive(buf, drive, work_folder);
   *letter = drive;
   return Status::Ok();
 }
@@ -429,7 +429,10 @@ Status PosixFileSystem::RemoveFile(const std::string& path) {
   return Status::Ok();
 }
 
-Status PosixFileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock) {
+// The drive's root itself is locked: nothing is made on the drive, so the
+// work folder plays no part.
+Status PosixFileSystem::LockDrive(char letter, std::string_view /*work_folder*/,
+                                  std::unique_ptr<DriveLock>* lock) {
   const std::string root = drives_.Root(letter);
   const std::string drive = std::string(1, letter) + ":";
   if (root.empty()) return Status::Error(drive + " non pronta");

@@ -11,7 +11,7 @@ class PosixFileSystem : public FileSystem {
  public:
   explicit PosixFileSystem(DriveMap drives) : drives_(std::move(drives)) {}
 
-  Status CurrentDrive(char* letter) override;
+  Status CurrentDrive(std::string_view work_folder, char* letter) override;
   Status NativePath(const std::string& path, std::string* native) override;
   Status FindEntry(const std::string& path, int mask, std::string* name) override;
   Status CreateFolder(const std::string& path) override;
@@ -22,7 +22,8 @@ class PosixFileSystem : public FileSystem {
   Status RemoveAbandonedReplacements(const std::string& folder) override;
   Status ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) override;
   Status RemoveFile(const std::string& path) override;
-  Status LockDrive(char letter, std::unique_ptr<DriveLock>* lock) override;
+  Status LockDrive(char letter, std::string_view work_folder,
+                   std::unique_ptr<DriveLock>* lock) override;
   Status MachineDataFolder(std::string* folder) override;
 
   const DriveMap& drives() const { return drives_; }

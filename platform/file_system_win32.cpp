@@ -73,7 +73,7 @@ bool FileStandsAbove(const std::wstring& path) {
 
 }  // namespace
 
-Status Win32FileSystem::CurrentDrive(char* letter) {
+Status Win32FileSystem::CurrentDrive(std::string_view work_folder, char* letter) {
   wchar_t buf[MAX_PATH];
   DWORD n = GetCurrentDirectoryW(MAX_PATH, buf);
   if (n == 0 || n >= MAX_PATH) return Win32Error("cartella corrente", GetLastError());
@@ -82,7 +82,9 @@ Status Win32FileSystem::CurrentDrive(char* letter) {
     return Status::Error("La cartella corrente " + folder + " non è su un'unità con una lettera");
   }
   *letter = static_cast<char>(std::tolower(static_cast<unsigned char>(folder[0])));
-  if (HoldsWholeFileSystem(folder.substr(0, 3))) return WholeFileSystemDrive(folder, *letter);
+  if (HoldsWholeFileSystem(folder.substr(0, 3))) {
+    return WholeFileSystemDrive(folder, *letter, work_folder);
+  }
   return Status::Ok();
 }
 
@@ -123,14 +125,19 @@ Status Win32FileSystem::FindEntry(const std::string& path, int mask, std::string
   return Status::Ok();
 }
 
-Status Win32FileSystem::LockDrive(char letter, std::unique_ptr<DriveLock>* lock) {
+Status Win32FileSystem::LockDrive(char letter, std::string_view work_folder,
+                                  std::unique_ptr<DriveLock>* lock) {
   const std::wstring root = {static_cast<wchar_t>(letter), L':', L'\\'};
   if (GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR) {
     return Status::Error(std::string(1, letter) + ": non pronta");
   }
   if (HoldsWholeFileSystem(ToUtf8(root))) return NotAShopDrive(letter);
   // The work folder is made here when missing, as the scan would make it.
-  const std::wstring folder = root + L"drubel";
+  std::string work_path(1, letter);
+  work_path += work_folder;
+  std::wstring folder;
+  Status status = ToUtf16(work_path, &folder);
+  if (!status.ok()) return status;
   if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     return Win32Error(ToUtf8(folder), GetLastError());
   }

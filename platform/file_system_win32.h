@@ -8,7 +8,7 @@ namespace avendro {
 // so Windows applies its own rules to them; NativePath changes nothing.
 class Win32FileSystem : public FileSystem {
  public:
-  Status CurrentDrive(char* letter) override;
+  Status CurrentDrive(std::string_view work_folder, char* letter) override;
   Status NativePath(const std::string& path, std::string* native) override;
   Status FindEntry(const std::string& path, int mask, std::string* name) override;
   Status CreateFolder(const std::string& path) override;
@@ -19,7 +19,8 @@ class Win32FileSystem : public FileSystem {
   Status RemoveAbandonedReplacements(const std::string& folder) override;
   Status ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) override;
   Status RemoveFile(const std::string& path) override;
-  Status LockDrive(char letter, std::unique_ptr<DriveLock>* lock) override;
+  Status LockDrive(char letter, std::string_view work_folder,
+                   std::unique_ptr<DriveLock>* lock) override;
   Status OpenSharedLog(const std::string& path, const std::string& target,
                        std::unique_ptr<PartialFile>* file) override;
   Status MachineDataFolder(std::string* folder) override;

@@ -80,11 +80,11 @@ std::vector<std::string> CopyTargets(const std::string& script) {
 // must not run: the program or script, its folder, for a script the work
 // folder whose rar it calls and the folders its Copy lines write to, nor a
 // path through a link anyone could have planted. Each line says why and
-// what to do.
-Status RefusePlantable(const std::string& path) {
+// what to do. `work_folder` follows the script's drive letter.
+Status RefusePlantable(const std::string& path, const std::string& work_folder) {
   std::vector<std::string> places = {path, OwnFolder(path)};
   if (IsBatchScript(path) && path.size() > 2 && path[1] == ':') {
-    places.push_back(path.substr(0, 2) + "\\drubel");
+    places.push_back(path.substr(0, 1) + work_folder);
     for (const std::string& target : CopyTargets(path)) places.push_back(target);
   }
   const std::string refused = path + ": non avviato: Avendro ha i diritti di amministratore e ";
@@ -171,7 +171,7 @@ Status Win32Launcher::Start(const std::string& path, WindowStyle style, uint64_t
     parameters = "/c \"\"" + path + "\"\"";
   }
   if (RunningElevated()) {
-    Status refused = RefusePlantable(path);
+    Status refused = RefusePlantable(path, work_folder_);
     if (!refused.ok()) return refused;
   }
   // The path is converted first: when it is not UTF-8, the error names it

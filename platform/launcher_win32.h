@@ -1,6 +1,8 @@
 #pragma once
 
 #include <map>
+#include <string>
+#include <string_view>
 
 #include "platform/launcher.h"
 
@@ -15,7 +17,9 @@ namespace avendro {
 // the id cannot be reused meanwhile, and its exit code is kept from then on.
 class Win32Launcher : public Launcher {
  public:
-  Win32Launcher() = default;
+  // `work_folder` is the work folder's path after a drive letter: the
+  // scripts run the RAR tool from there, on their own drive.
+  explicit Win32Launcher(std::string_view work_folder) : work_folder_(work_folder) {}
   ~Win32Launcher() override;
   Win32Launcher(const Win32Launcher&) = delete;
   Win32Launcher& operator=(const Win32Launcher&) = delete;
@@ -35,6 +39,7 @@ class Win32Launcher : public Launcher {
   bool RunningAnywhere(const std::string& key) override;
 
  private:
+  std::string work_folder_;
   std::map<uint64_t, void*> processes_;  // task -> process handle
   std::map<uint64_t, uint32_t> ended_;   // task -> exit code
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "platform/status.h"
@@ -14,8 +15,10 @@ class PlatformServices {
   virtual Platform& platform() = 0;
 };
 
-// Creates the services of this machine. Fails, naming what is missing, when
-// the system cannot provide them (under POSIX: no Wine prefix).
-Status MakePlatformServices(std::unique_ptr<PlatformServices>* out);
+// Creates the services of this machine, for a program whose work folder is
+// `work_folder` after the work drive's letter (Windows' launcher guards it).
+// Fails, naming what is missing, when the system cannot provide them (under
+// POSIX: no Wine prefix).
+Status MakePlatformServices(std::string_view work_folder, std::unique_ptr<PlatformServices>* out);
 
 }  // namespace avendro

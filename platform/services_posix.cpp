@@ -23,7 +23,9 @@ class PosixServices : public PlatformServices {
 
 }  // namespace
 
-Status MakePlatformServices(std::unique_ptr<PlatformServices>* out) {
+// Linux's launcher guards no folder: the work folder plays no part.
+Status MakePlatformServices(std::string_view /*work_folder*/,
+                            std::unique_ptr<PlatformServices>* out) {
   DriveMap drives;
   Status status = DriveMap::Load(DriveMap::DefaultPrefix(), &drives);
   if (!status.ok()) return status;

@@ -9,6 +9,7 @@ namespace {
 
 class Win32Services : public PlatformServices {
  public:
+  explicit Win32Services(std::string_view work_folder) : launcher_(work_folder) {}
   Platform& platform() override { return platform_; }
 
  private:
@@ -21,8 +22,8 @@ class Win32Services : public PlatformServices {
 
 }  // namespace
 
-Status MakePlatformServices(std::unique_ptr<PlatformServices>* out) {
-  *out = std::make_unique<Win32Services>();
+Status MakePlatformServices(std::string_view work_folder, std::unique_ptr<PlatformServices>* out) {
+  *out = std::make_unique<Win32Services>(work_folder);
   return Status::Ok();
 }
 

@@ -11,7 +11,7 @@ namespace avendro {
 Status Session::Open(char letter, const std::string& version, std::unique_ptr<Session>* out,
                      const std::string& refused_face) {
   std::unique_ptr<PlatformServices> services;
-  Status status = MakePlatformServices(&services);
+  Status status = MakePlatformServices(kWorkFolder, &services);
   if (!status.ok()) return status;
   FileSystem& files = services->platform().files;
   auto refused = [&](const Status& why) {
@@ -20,13 +20,13 @@ Status Session::Open(char letter, const std::string& version, std::unique_ptr<Se
       (void)NoteRefusedRun(files, letter, refused_face, version, why.message(), &written);
     return why;
   };
-  if (letter == 0) status = files.CurrentDrive(&letter);
+  if (letter == 0) status = files.CurrentDrive(kWorkFolder, &letter);
   if (!status.ok()) {
     letter = 0;  // no drive of the shop's: only the machine's log
     return refused(status);
   }
   std::unique_ptr<DriveLock> lock;
-  status = files.LockDrive(letter, &lock);
+  status = files.LockDrive(letter, kWorkFolder, &lock);
   if (!status.ok()) return refused(status);
   out->reset(new Session(std::move(services), std::move(lock), letter, version));
   return Status::Ok();
@@ -64,7 +64,7 @@ std::string Session::Start(WindowPort& face, const std::string& face_name) {
   // Only now: the scan makes the work folder that holds the file.
   Status status = log_.Open(face_name, version_);
   if (!status.ok()) face.AggiungiStato("Impossibile scrivere il registro " + status.message());
-  remote_ = std::make_unique<RemoteUpdate>(*face_, platform_, ftp_, modu1_, settings_);
+  remote_ = std::make_unique<RemoteUpdate>(*face_, platform_, ftp_, modu1_, closing_, settings_);
   return caption;
 }
 
@@ -81,10 +81,10 @@ void Session::Installa() { remote_->Installa(); }
 int Session::ReportEndedScripts() { return remote_->ReportEndedScripts(); }
 
 void Session::Cancel() {
-  closing_ = true;
+  closing_.Cancel();
   ftp_.Cancel();
 }
 
-bool Session::closing() const { return closing_; }
+bool Session::closing() const { return closing_.cancelled(); }
 
 }  // namespace avendro

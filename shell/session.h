@@ -76,11 +76,6 @@ class Session {
   // runs starts from.
   char letter() const { return modu1_.LetteraUnita; }
   const std::string& version() const { return version_; }
-  Platform& platform() { return platform_; }
-  UpdateServer& ftp() { return ftp_; }
-  const Modu1& modu1() const { return modu1_; }
-  // "AGGIORNA", "INSTALLA" and the scripts they started; made by Start.
-  RemoteUpdate& remote() { return *remote_; }
 
  private:
   Session(std::unique_ptr<PlatformServices> services, std::unique_ptr<DriveLock> lock, char letter,
@@ -97,7 +92,11 @@ class Session {
   RunLog log_;
   std::unique_ptr<LoggedFace> face_;  // the face given to Start, behind the log file
   std::chrono::system_clock::time_point started_;
-  bool closing_ = false;  // Cancel was called: the face is closing
+  // Cancel was called: the face is closing. The runs ask it while they
+  // wait for a script; the server's token, cancelled with it, stops the
+  // transfer under way.
+  CancelToken closing_;
+  // "AGGIORNA", "INSTALLA" and the scripts they started; made by Start.
   std::unique_ptr<RemoteUpdate> remote_;
 };
 

@@ -43,10 +43,13 @@ constexpr char kUpdateFound[] = "aggiornamento disponibile";
 constexpr char kFailed[] = "non riuscito: ";
 
 // One run of the command line over a session: what each program came to,
-// for the exit code and the vendor's report.
+// for the exit code and the vendor's report. The session's actions carry the
+// lines; `remote` is its runs', for what only a night asks of them (what is
+// new, the wait for the scripts and which of them failed).
 class Night {
  public:
-  Night(Session& session, LoggedFace& face) : session_(session), face_(face) {}
+  Night(Session& session, LoggedFace& face, RemoteUpdate& remote)
+      : session_(session), face_(face), remote_(remote) {}
 
   int Run(const UnattendedRequest& request) {
     std::vector<int> slots = InstalledOnes(request);
@@ -60,7 +63,7 @@ class Night {
     if (!request.force) {
       std::vector<int> updates;
       int unknown = 0;
-      if (!session_.remote().FindUpdates(slots, &updates, &unknown)) return FailAll(slots, true);
+      if (!remote_.FindUpdates(slots, &updates, &unknown)) return FailAll(slots, true);
       for (int slot : slots) {
         if (!Contains(updates, slot)) outcomes_[slot] = kNothingNew;
       }
@@ -150,10 +153,10 @@ class Night {
           break;
       }
     }
-    (void)session_.remote().WaitForScripts(kCommandLineScriptWait);
+    (void)remote_.WaitForScripts(kCommandLineScriptWait);
     // Every failed script counts, also one noticed before its file was
     // rewritten by a later program of the run.
-    const std::vector<int>& failed_scripts = session_.remote().failed_scripts();
+    const std::vector<int>& failed_scripts = remote_.failed_scripts();
     for (int slot : started) {
       if (Contains(failed_scripts, slot)) {
         Fail(slot, "lo script di aggiornamento non è terminato con il codice 0");
@@ -168,6 +171,7 @@ class Night {
 
   Session& session_;
   LoggedFace& face_;
+  RemoteUpdate& remote_;
   std::map<int, std::string> outcomes_;
   bool failed_ = false;
 };
@@ -184,17 +188,18 @@ std::string ShopName(const UnattendedRequest& request, char letter) {
 // When the program was built with a report folder: keeps the report beside
 // the log (the next run reads the last success from it) and stores it on
 // the server; a failure costs a line.
-void SendReport(Session& session, const LoggedFace& face, NightReport report) {
-  if (!session.remote().reports()) return;
+void SendReport(Session& session, const LoggedFace& face, RemoteUpdate& remote, FileSystem& files,
+                NightReport report) {
+  if (!remote.reports()) return;
   const std::string local = OnDrive(session.letter(), kReportCopy);
   std::string earlier;
-  (void)session.platform().files.ReadSmallFile(local, 64 * 1024, &earlier);  // none: a first run
+  (void)files.ReadSmallFile(local, 64 * 1024, &earlier);  // none: a first run
   report.last_success_utc = LastSuccessOf(earlier);
   report.log_lines.assign(face.recent().begin(), face.recent().end());
-  const std::string text = session.remote().WithoutPassword(ReportText(report));
-  Status status = session.platform().files.WriteFile(local, text);
+  const std::string text = remote.WithoutPassword(ReportText(report));
+  Status status = files.WriteFile(local, text);
   if (!status.ok()) session.AggiungiStato("Impossibile scrivere il rapporto " + status.message());
-  status = session.remote().StoreReport(ReportFileName(report.shop), text);
+  status = remote.StoreReport(ReportFileName(report.shop), text);
   if (!status.ok()) {
     session.AggiungiStato("Impossibile inviare il rapporto al fornitore");
     session.AggiungiStato("Motivo: " + status.message());
@@ -206,7 +211,7 @@ void SendReport(Session& session, const LoggedFace& face, NightReport report) {
 int Session::UpdatePrograms(const UnattendedRequest& request) {
   NightReport report;
   report.started = started_;
-  Night night(*this, *face_);
+  Night night(*this, *face_, *remote_);
   report.exit_code = night.Run(request);
   report.ended = std::chrono::system_clock::now();
   report.shop = ShopName(request, letter());
@@ -214,7 +219,7 @@ int Session::UpdatePrograms(const UnattendedRequest& request) {
   report.drive = DriveName(letter());
   report.programs = night.Outcomes();
   const int exit_code = report.exit_code;
-  SendReport(*this, *face_, std::move(report));
+  SendReport(*this, *face_, *remote_, platform_.files, std::move(report));
   return exit_code;
 }
 

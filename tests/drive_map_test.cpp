@@ -51,20 +51,21 @@ TEST(DriveMap, CurrentDriveIsTheLongestMatch) {
   char letter = 0;
   {
     InDirectory in(t.Drive('d'));
-    ASSERT_TRUE(files.CurrentDrive(&letter).ok());
+    ASSERT_TRUE(files.CurrentDrive(kWorkFolder, &letter).ok());
     EXPECT_EQ(letter, 'd');
   }
   {
     InDirectory in(t.Drive('d') / "shop" / "till");
-    ASSERT_TRUE(files.CurrentDrive(&letter).ok());
+    ASSERT_TRUE(files.CurrentDrive(kWorkFolder, &letter).ok());
     EXPECT_EQ(letter, 'e');
   }
   {
     // Only z: holds it, and z: is no work drive.
     InDirectory in(t.root());
-    Status s = files.CurrentDrive(&letter);
+    Status s = files.CurrentDrive(kWorkFolder, &letter);
     EXPECT_FALSE(s.ok());
     EXPECT_NE(s.message().find("sull'unità Z:"), std::string::npos) << s.message();
+    EXPECT_NE(s.message().find("(per esempio D:\\drubel): la cartella"), std::string::npos);
   }
   EXPECT_EQ(files.drives().Root('Y'), "");  // a dangling link is no drive
 }
@@ -74,7 +75,7 @@ TEST(DriveMap, NoDriveHoldsTheCurrentDirectory) {
   PosixFileSystem files(t.Drives());
   InDirectory in(t.root());
   char letter = 0;
-  Status s = files.CurrentDrive(&letter);
+  Status s = files.CurrentDrive(kWorkFolder, &letter);
   ASSERT_FALSE(s.ok());
   EXPECT_NE(s.message().find(t.root().string()), std::string::npos);
 }

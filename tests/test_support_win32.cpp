@@ -131,7 +131,7 @@ std::unique_ptr<FileSystem> SystemFileSystem(const TempPrefix&) {
   return std::make_unique<Win32FileSystem>();
 }
 
-std::unique_ptr<Launcher> SystemLauncher() { return std::make_unique<Win32Launcher>(); }
+std::unique_ptr<Launcher> SystemLauncher() { return std::make_unique<Win32Launcher>(kWorkFolder); }
 
 std::unique_ptr<ProcessTable> SystemProcessTable() { return std::make_unique<Win32ProcessTable>(); }
 

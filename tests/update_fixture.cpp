@@ -112,7 +112,7 @@ std::vector<std::string> FakeStarter::Calls(size_t ended) const {
 }
 
 RunBench::RunBench(const TestFtpServer::Faults& faults)
-    : server(faults), remote(window, platform, ftp, modu1, server.settings()) {
+    : server(faults), remote(window, platform, ftp, modu1, closing, server.settings()) {
   modu1.LetteraUnita = 'd';
   ftp.SetTimeLimits(std::chrono::seconds(3), std::chrono::seconds(2));
   remote.SetScriptWaitLimit(std::chrono::seconds(5));

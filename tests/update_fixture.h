@@ -166,6 +166,7 @@ struct RunBench {
   RecordingWindow window;
   Modu1 modu1;
   UpdateServer ftp{*files};
+  CancelToken closing;  // the face's: Cancel when it closes
   RemoteUpdate remote;
 };
 

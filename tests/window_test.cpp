@@ -433,7 +433,7 @@ TEST(Application, OpensOnTheDriveOfTheCurrentDirectoryOneWindowAtATime) {
   auto first = std::make_unique<Application>();
   Status s = first->Open();
   ASSERT_TRUE(s.ok()) << s.message();
-  EXPECT_EQ(first->window().modu1().LetteraUnita, 'd');
+  EXPECT_EQ(first->window().findChild<QComboBox*>(QStringLiteral("Drive1"))->currentText(), "d:");
   EXPECT_TRUE(fs::is_directory(t.Drive('d') / "drubel"));
   EXPECT_TRUE(first->window().isVisible());
 

@@ -53,11 +53,12 @@ std::string ProgressText(uint64_t done, int64_t total) {
 }
 
 RemoteUpdate::RemoteUpdate(WindowPort& window, Platform& platform, UpdateServer& ftp,
-                           const Modu1& modu1, ServerSettings settings)
+                           const Modu1& modu1, const CancelToken& closing, ServerSettings settings)
     : window_(window),
       platform_(platform),
       ftp_(ftp),
       modu1_(modu1),
+      closing_(closing),
       settings_(std::move(settings)) {
   ftp_.SetWorkDrive(modu1_.LetteraUnita);
   ftp_.SetKeepAlive([this] { window_.KeepAlive(); });
@@ -305,7 +306,7 @@ bool RemoteUpdate::WriteAndStartScript(const std::string& path, const std::strin
         window_.AggiungiStato("Attesa della fine dello script " + path + " avviato prima");
         told = true;
       }
-      if (ftp_.cancelled()) {
+      if (closing_.cancelled()) {
         // The window is closing: nothing more may start.
         window_.AggiungiStato("Attesa dello script " + path +
                               " interrotta: la finestra si sta chiudendo");

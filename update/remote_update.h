@@ -53,8 +53,10 @@ struct RunOutcome {
 // this object last started from the same file has ended.
 class RemoteUpdate {
  public:
+  // `closing` is the face's: once cancelled, a wait for an earlier script
+  // ends at once and nothing more is started.
   RemoteUpdate(WindowPort& window, Platform& platform, UpdateServer& ftp, const Modu1& modu1,
-               ServerSettings settings = CompiledServerSettings());
+               const CancelToken& closing, ServerSettings settings = CompiledServerSettings());
   ~RemoteUpdate();
   RemoteUpdate(const RemoteUpdate&) = delete;
   RemoteUpdate& operator=(const RemoteUpdate&) = delete;
@@ -179,6 +181,7 @@ class RemoteUpdate {
   Platform& platform_;
   UpdateServer& ftp_;
   const Modu1& modu1_;
+  const CancelToken& closing_;
   ServerSettings settings_;
   std::map<std::string, uint64_t> scripts_;  // native script path -> last task started
   struct StartedScript {

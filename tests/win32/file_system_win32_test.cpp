@@ -157,7 +157,7 @@ TEST(Win32FileSystem, CurrentDriveIsTheLetterOfTheCurrentFolder) {
   GetCurrentDirectoryA(sizeof before, before);
   ASSERT_TRUE(SetCurrentDirectoryA(temp.path().c_str()));
   char letter = 0;
-  Status status = files.CurrentDrive(&letter);
+  Status status = files.CurrentDrive(kWorkFolder, &letter);
   SetCurrentDirectoryA(before);
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(letter, std::tolower(static_cast<unsigned char>(temp.path()[0])));
@@ -179,11 +179,11 @@ TEST(Win32FileSystem, InstalledProductScanOnAScratchDrive) {
 
   // One Avendro per drive, through a lock file in \drubel; free again once let go.
   std::unique_ptr<DriveLock> first, second_lock;
-  ASSERT_TRUE(files.LockDrive(drive.letter(), &first).ok());
-  EXPECT_NE(files.LockDrive(drive.letter(), &second_lock).message().find("già aperto"),
+  ASSERT_TRUE(files.LockDrive(drive.letter(), kWorkFolder, &first).ok());
+  EXPECT_NE(files.LockDrive(drive.letter(), kWorkFolder, &second_lock).message().find("già aperto"),
             std::string::npos);
   first.reset();
-  EXPECT_TRUE(files.LockDrive(drive.letter(), &second_lock).ok());
+  EXPECT_TRUE(files.LockDrive(drive.letter(), kWorkFolder, &second_lock).ok());
 
   // Slot 1 installed; slot 5's executable hidden; slot 3's name a folder.
   const Product& one = Row(1);
@@ -252,7 +252,7 @@ TEST(Win32FileSystem, NothingIsWrittenThroughAFolderLink) {
   // An elevated Avendro (under Wine always) starts nothing through it.
   uint64_t task = 0;
   if (RunningElevated()) {
-    EXPECT_NE(Win32Launcher()
+    EXPECT_NE(Win32Launcher(kWorkFolder)
                   .Start(folder + "\\secret", WindowStyle::kMinimizedFocus, &task)
                   .message()
                   .find(folder + " è un collegamento che un utente può aver creato"),

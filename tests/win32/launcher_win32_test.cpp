@@ -40,7 +40,7 @@ class InFolder {
 
 TEST(Win32Launcher, StartsWithTheWindowStyleAndDoesNotWait) {
   TempFolder temp;
-  Win32Launcher launcher;
+  Win32Launcher launcher(kWorkFolder);
   for (WindowStyle style : {WindowStyle::kMaximizedFocus, WindowStyle::kMinimizedFocus}) {
     const int show = static_cast<int>(style);
     const std::string program = temp / ("programma" + std::to_string(show) + ".exe");
@@ -63,7 +63,7 @@ TEST(Win32Launcher, StartsWithTheWindowStyleAndDoesNotWait) {
 
 TEST(Win32Launcher, StartFailsForAMissingProgram) {
   TempFolder temp;
-  Win32Launcher launcher;
+  Win32Launcher launcher(kWorkFolder);
   uint64_t task = 0;
   Status status = launcher.Start(temp / "wrar361it.exe", WindowStyle::kMinimizedFocus, &task);
   EXPECT_FALSE(status.ok());
@@ -97,7 +97,7 @@ class ScriptTest : public ::testing::Test {
     Win32FileSystem files;
     ASSERT_TRUE(files.WriteFile(path, bytes).ok());
     ASSERT_EQ(ReadWholeFile(path), bytes);
-    Win32Launcher launcher;
+    Win32Launcher launcher(kWorkFolder);
     uint64_t task = 0;
     {
       InFolder elsewhere("C:\\windows\\system32");
@@ -158,7 +158,7 @@ TEST_F(ScriptTest, AScriptRunsUntilItsRarLineEnds) {
                                          On(":\\drubel\\rar e -o+ ") +
                                          On(":\\drubel\\Drubel2.rar") + "\r\n")
                   .ok());
-  Win32Launcher launcher;
+  Win32Launcher launcher(kWorkFolder);
   uint64_t task = 0;
   {
     InFolder work_drive(On(":\\"));
