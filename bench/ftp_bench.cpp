@@ -23,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -256,63 +257,62 @@ int main(int argc, char* argv[]) {
   }
   ReportFailure("download peak memory", ok);
 
-  // Throughput over TLS, the same file on a server that requires it.
-  ok = true;
-  {
-    TestFtpServer::Faults faults;
-    faults.tls = true;
-    TestFtpServer tls(faults);
-    const fs::path copy = tls.Put("big.rar", "");
-    std::error_code ec;
-    fs::remove(copy, ec);
-    fs::create_hard_link(server.home() / TestFtpServer::kSite / "download" / "big.rar", copy, ec);
-    if (ec) MakeFile(copy, 256);
-    const std::string ca = (work / "ca.pem").string();
-    std::ofstream(ca) << tls.CaPem();
-    Rounds figure("FTPS download throughput (TLS required), 256 MiB", "MiB/s", "curl --ssl-reqd",
-                  Kind::kHigher, ">= 0.9");
-    figure.InTurns(
-        11, true,
-        [&] {
-          return rate(ours(tls.host(), "big.rar", {"--tls", ca}));
-        },
-        [&] {
-          return rate(curl(tls.host(), "big.rar", {"--ssl-reqd", "--cacert", ca}));
-        });
-  }
-  ReportFailure("FTPS download throughput", ok);
+  // Throughput of the same 256 MiB file from a server that protects it,
+  // made with `faults`: ours and `reference` take turns, each given where
+  // the server is (`address`) and the file of the one CA to trust. The file
+  // is a link to big.rar where the file system allows, so that both servers
+  // read the bytes that the plain figure read.
+  auto protected_throughput =
+      [&](const char* name, const char* title, const char* reference_name, const char* target,
+          TestFtpServer::Faults faults,
+          const std::function<std::string(const TestFtpServer&)>& address,
+          const std::function<Run(const std::string&, const std::string&)>& reference) {
+        ok = true;
+        {
+          TestFtpServer protected_server(faults);
+          const fs::path copy = protected_server.Put("big.rar", "");
+          std::error_code ec;
+          fs::remove(copy, ec);
+          fs::create_hard_link(server.home() / TestFtpServer::kSite / "download" / "big.rar", copy,
+                               ec);
+          if (ec) MakeFile(copy, 256);
+          const std::string ca = (work / "ca.pem").string();
+          std::ofstream(ca) << protected_server.CaPem();
+          const std::string at = address(protected_server);
+          Rounds figure(title, "MiB/s", reference_name, Kind::kHigher, target);
+          figure.InTurns(
+              11, true,
+              [&] {
+                return rate(ours(at, "big.rar", {"--tls", ca}));
+              },
+              [&] { return rate(reference(at, ca)); });
+        }
+        ReportFailure(name, ok);
+      };
 
-  // The same over HTTPS from nginx, against curl (HTTP/2 both, where curl
-  // has it).
-  ok = true;
-  {
-    TestFtpServer::Faults faults;
-    faults.web = true;
-    TestFtpServer web(faults);
-    const fs::path copy = web.Put("big.rar", "");
-    std::error_code ec;
-    fs::remove(copy, ec);
-    fs::create_hard_link(server.home() / TestFtpServer::kSite / "download" / "big.rar", copy, ec);
-    if (ec) MakeFile(copy, 256);
-    const std::string ca = (work / "web-ca.pem").string();
-    std::ofstream(ca) << web.CaPem();
-    const std::string url = web.settings().url;
-    Rounds figure("HTTPS download throughput from nginx, 256 MiB", "MiB/s", "curl", Kind::kHigher,
-                  ">= 0.95");
-    figure.InTurns(
-        11, true,
-        [&] {
-          return rate(ours(url, "big.rar", {"--tls", ca}));
-        },
-        [&] {
-          const std::string out = (drive / "big.rar").string();
-          Run r = Measure({"sh", "-c", "curl -s \"$@\" && exec sync -- \"$0\" \"${0%/*}\"", out,
-                           "--cacert", ca, "-o", out, url + "download/big.rar"});
-          Empty(drive);
-          return rate(r);
-        });
-  }
-  ReportFailure("HTTPS download throughput", ok);
+  // Over TLS, on an FTP server that requires it.
+  TestFtpServer::Faults tls;
+  tls.tls = true;
+  protected_throughput(
+      "FTPS download throughput", "FTPS download throughput (TLS required), 256 MiB",
+      "curl --ssl-reqd", ">= 0.9", tls, [](const TestFtpServer& s) { return s.host(); },
+      [&](const std::string& host, const std::string& ca) {
+        return curl(host, "big.rar", {"--ssl-reqd", "--cacert", ca});
+      });
+
+  // Over HTTPS from nginx, against curl (HTTP/2 both, where curl has it).
+  TestFtpServer::Faults web;
+  web.web = true;
+  protected_throughput(
+      "HTTPS download throughput", "HTTPS download throughput from nginx, 256 MiB", "curl",
+      ">= 0.95", web, [](const TestFtpServer& s) { return s.settings().url; },
+      [&](const std::string& url, const std::string& ca) {
+        const std::string out = (drive / "big.rar").string();
+        Run r = Measure({"sh", "-c", "curl -s \"$@\" && exec sync -- \"$0\" \"${0%/*}\"", out,
+                         "--cacert", ca, "-o", out, url + "download/big.rar"});
+        Empty(drive);
+        return r;
+      });
 
   // The signature check: big.rar signed by the real minisign with a key
   // pair of its own, fetched with and without the public key.

@@ -107,7 +107,27 @@ CURL* CurlSession::Handle() {
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
   ApplyTimeLimits();
+  if (protocol_) protocol_(c);
   return curl_;
+}
+
+int64_t CurlSession::Number(CURLINFO info) {
+  CURL* c = Handle();
+  curl_off_t value = -1;
+  if (c == nullptr || curl_easy_getinfo(c, info, &value) != CURLE_OK) return -1;
+  return value;
+}
+
+Status CurlSession::Usable(bool connected) const {
+  if (cancelled()) return Status::Error(kClosing, StatusCode::kCancelled);
+  if (!connected) return Status::Error(kNotConnected);
+  return Status::Ok();
+}
+
+std::string CurlSession::Why(CURLcode code,
+                             const std::function<std::string(CURLcode)>& explain) const {
+  if (!reason_.empty()) return reason_;
+  return code == CURLE_OK ? "" : explain(code);
 }
 
 void CurlSession::Close() {

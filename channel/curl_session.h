@@ -15,8 +15,8 @@ namespace avendro {
 // handle that keeps its connection open between requests, the keep-alive
 // hook that lets the window repaint while the network is slow, the time
 // limits, the slow-transfer limit, the cancel token and the password that
-// no reason may show. A transport sets its protocol's options on handle()
-// and calls Perform for each request.
+// no reason may show. A transport hands over its protocol's options once
+// (SetProtocol), sets each request's own on Handle() and calls Perform.
 class CurlSession {
  public:
   explicit CurlSession(const CancelToken& cancel);
@@ -34,10 +34,18 @@ class CurlSession {
   void SetSlowLimit(uint64_t bytes_per_second, std::chrono::seconds span);
   // The password that Masked hides.
   void SetSecret(const std::string& password) { secret_ = password; }
+  // The options of the transport's protocol, which hold for every request
+  // it makes: applied once, when Handle() makes the handle, so that no
+  // transport has to remember whether it did already. Set before the first
+  // Handle().
+  void SetProtocol(std::function<void(CURL*)> options) { protocol_ = std::move(options); }
 
   // The handles, made at the first call so that a window that never talks
   // to the server pays nothing for them; nullptr when libcurl cannot start.
   CURL* Handle();
+  // A number libcurl keeps of the last request (a size, a file time); -1
+  // when it has none.
+  int64_t Number(CURLINFO info);
   // Trusts the certificates of `ca_pem` alone, or the system's store when
   // it is empty.
   void Trust(const std::string& ca_pem);
@@ -69,6 +77,17 @@ class CurlSession {
   CURLcode Perform(Transfer* transfer, const std::function<bool()>& stop = nullptr);
   const std::string& reason() const { return reason_; }
   const std::string& message() const { return message_; }
+  // " (<message()>)", or "" without one: libcurl's detail after a reason.
+  std::string Said() const { return message_.empty() ? "" : " (" + message_ + ")"; }
+  // Why the request that Perform ended with `code` failed: the session's
+  // own cause when there is one, since curl's code then only says that
+  // the request was ended; otherwise `explain(code)`. "" for a success.
+  std::string Why(CURLcode code, const std::function<std::string(CURLcode)>& explain) const;
+  // Whether the session itself ended `transfer` (closing window, stall,
+  // slow transfer): no answer of the server's is to be read into it then.
+  bool EndedHere(const Transfer& transfer) const {
+    return cancelled() || transfer.stalled || transfer.slow;
+  }
 
   // The reason for the curl codes every protocol meets, naming `host`;
   // "" for the others.
@@ -77,9 +96,13 @@ class CurlSession {
   std::string Masked(std::string text) const;
 
   bool cancelled() const { return cancel_.cancelled(); }
+  // Ok while a transport that is `connected` may make a request; once the
+  // window is closing, nothing more goes to the server.
+  Status Usable(bool connected) const;
   std::chrono::seconds stall_limit() const { return stall_limit_; }
 
   static constexpr char kClosing[] = "operazione interrotta: la finestra viene chiusa";
+  static constexpr char kNotConnected[] = "non connesso al server";
 
  private:
   friend struct CurlCallbacks;
@@ -93,6 +116,7 @@ class CurlSession {
   bool failed_start_ = false;
   std::string default_ca_file_, default_ca_folder_;  // the system's store, as libcurl has it
   std::string secret_;
+  std::function<void(CURL*)> protocol_;
   std::function<void()> keep_alive_;
   std::chrono::milliseconds keep_alive_interval_{50};
   std::chrono::steady_clock::time_point last_keep_alive_{};

@@ -88,15 +88,13 @@ void FtpTransport::ReplyLine(std::string line) {
   }
 }
 
-FtpTransport::FtpTransport(const CancelToken& cancel) : session_(cancel) {}
+FtpTransport::FtpTransport(const CancelToken& cancel) : session_(cancel) {
+  session_.SetProtocol([this](CURL* c) { SetProtocolOptions(c); });
+}
 
 FtpTransport::~FtpTransport() = default;
 
-bool FtpTransport::Ready() {
-  CURL* c = session_.Handle();
-  if (c == nullptr) return false;
-  if (options_set_) return true;
-  options_set_ = true;
+void FtpTransport::SetProtocolOptions(CURL* c) {
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "ftp");
   // The caller checks the size. curl would otherwise ask SIZE again before
   // each transfer, cut a longer file to it quietly, and count a resume
@@ -108,7 +106,6 @@ bool FtpTransport::Ready() {
   curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &FtpCallbacks::OnDebug);
   curl_easy_setopt(c, CURLOPT_DEBUGDATA, this);
   curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
-  return true;
 }
 
 std::string FtpTransport::Url(const std::string& path) const {
@@ -152,7 +149,7 @@ CURLcode FtpTransport::Perform(const Request& request) {
   curl_easy_setopt(c, CURLOPT_NOBODY, transfer == nullptr ? 1L : 0L);
   curl_easy_setopt(c, CURLOPT_FILETIME, request.file_times ? 1L : 0L);
   // A resume says REST itself: curl's own resume needs its size check,
-  // which is off (see Ready).
+  // which is off (see SetProtocolOptions).
   curl_slist* rest = nullptr;
   if (request.resume_from > 0) {
     rest = curl_slist_append(nullptr, ("REST " + std::to_string(request.resume_from)).c_str());
@@ -182,18 +179,13 @@ CURLcode FtpTransport::Perform(const Request& request) {
   curl_slist_free_all(rest);
   curl_slist_free_all(after);
   if (!not_ftp_.empty()) code = CURLE_WEIRD_SERVER_REPLY;
-  if (!session_.reason().empty()) {
-    reason_ = session_.reason();
-  } else if (code != CURLE_OK) {
-    reason_ = Reason(code);
-  }
+  reason_ = session_.Why(code, [this](CURLcode failed) { return Reason(failed); });
   return code;
 }
 
 std::string FtpTransport::Reason(CURLcode code) const {
   const std::string reply = last_reply_.empty() ? "" : "risposta del server: " + last_reply_;
-  const std::string& detail = session_.message();
-  const std::string said = detail.empty() ? "" : " (" + detail + ")";
+  const std::string said = session_.Said();
   std::string reason = session_.CommonReason(code, host_);
   if (!reason.empty()) return session_.Masked(reason);
   switch (code) {
@@ -225,8 +217,8 @@ Status FtpTransport::Connect() {
   open_reply_.clear();
   not_ftp_.clear();
   if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
-  if (!Ready()) return Status::Error("libcurl non inizializzata");
   CURL* c = session_.Handle();
+  if (c == nullptr) return Status::Error("libcurl non inizializzata");
   ApplyTls();
   session_.SetSecret(password_);
   curl_easy_setopt(c, CURLOPT_USERNAME, account_.c_str());
@@ -240,8 +232,7 @@ Status FtpTransport::Connect() {
 
 Status FtpTransport::ChangeFolder(const std::string& folder) {
   reason_.clear();
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
-  if (!connected_) return Status::Error(kNotConnected);
+  if (Status usable = session_.Usable(connected_); !usable.ok()) return usable;
   Request change;
   change.path = Folder(folder_ + folder);
   if (Perform(change) != CURLE_OK) return Status::Error(reason_);
@@ -252,33 +243,22 @@ Status FtpTransport::ChangeFolder(const std::string& folder) {
 Status FtpTransport::Describe(const std::string& remote, RemoteFile* file) {
   reason_.clear();
   *file = RemoteFile{};
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
-  if (!connected_) return Status::Error(kNotConnected);
+  if (Status usable = session_.Usable(connected_); !usable.ok()) return usable;
   // SIZE and MDTM, without fetching.
   Request ask;
   ask.path = folder_ + remote;
   ask.file_times = true;
   if (Perform(ask) != CURLE_OK) return Status::Error(reason_);
-  curl_off_t value = -1;
-  if (curl_easy_getinfo(session_.Handle(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &value) ==
-      CURLE_OK) {
-    file->size = value;
-  }
-  value = -1;
-  if (curl_easy_getinfo(session_.Handle(), CURLINFO_FILETIME_T, &value) == CURLE_OK) {
-    file->modified = value;
-  }
+  file->size = session_.Number(CURLINFO_CONTENT_LENGTH_DOWNLOAD_T);
+  file->modified = session_.Number(CURLINFO_FILETIME_T);
   return Status::Ok();
 }
 
 FetchEnd FtpTransport::Fetch(const std::string& remote, uint64_t offset, int64_t whole,
                              FetchSink& sink, std::string* reason) {
   reason_.clear();
-  reason->clear();
-  if (session_.cancelled() || !connected_) {
-    *reason = session_.cancelled() ? CurlSession::kClosing : kNotConnected;
-    return FetchEnd::kFailed;
-  }
+  *reason = session_.Usable(connected_).message();
+  if (!reason->empty()) return FetchEnd::kFailed;
   CurlSession::Transfer transfer;
   transfer.sink = &sink;
   Request fetch;
@@ -287,7 +267,7 @@ FetchEnd FtpTransport::Fetch(const std::string& remote, uint64_t offset, int64_t
   fetch.transfer = &transfer;
   const CURLcode code = Perform(fetch);
   *reason = reason_;
-  if (session_.cancelled() || transfer.stalled || transfer.slow) return FetchEnd::kFailed;
+  if (session_.EndedHere(transfer)) return FetchEnd::kFailed;
   if (transfer.refused) return FetchEnd::kRefused;
   if (code == CURLE_OK) return FetchEnd::kDone;
   // REST is sent before RETR as a command of its own (see Perform).
@@ -304,8 +284,7 @@ FetchEnd FtpTransport::Fetch(const std::string& remote, uint64_t offset, int64_t
 
 Status FtpTransport::Store(const std::string& remote, const std::string& bytes) {
   reason_.clear();
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
-  if (!connected_) return Status::Error(kNotConnected);
+  if (Status usable = session_.Usable(connected_); !usable.ok()) return usable;
   // The rename is a command of the same session, after the transfer: a
   // reader sees the earlier file or this one, whole.
   const std::string temporary = "." + remote + ".avendro-part";
@@ -319,7 +298,7 @@ Status FtpTransport::Store(const std::string& remote, const std::string& bytes) 
 
 Status FtpTransport::Disconnect() {
   reason_.clear();
-  if (!connected_) return Status::Error(kNotConnected);
+  if (!connected_) return Status::Error(CurlSession::kNotConnected);
   connected_ = false;
   // The request after which curl closes the connection says QUIT.
   Request quit;

@@ -46,8 +46,6 @@ class FtpTransport : public Transport {
  private:
   friend struct FtpCallbacks;
 
-  static constexpr char kNotConnected[] = "non connesso al server";
-
   // One request on the current connection. `path` is relative to the
   // login directory, "" or ending in "/" for a folder.
   struct Request {
@@ -61,7 +59,8 @@ class FtpTransport : public Transport {
     std::vector<std::string> after;             // commands once the transfer is done
   };
 
-  bool Ready();
+  // The options of every FTP request; CurlSession sets them once.
+  void SetProtocolOptions(CURL* c);
   void ApplyTls();
   // Returns curl's code; on failure `reason_` says why.
   CURLcode Perform(const Request& request);
@@ -72,7 +71,6 @@ class FtpTransport : public Transport {
   void ReplyLine(std::string line);
 
   CurlSession session_;
-  bool options_set_ = false;
   std::string host_, account_, password_;
   FtpTls tls_;
   std::string folder_;  // current folder below the login directory, "" or "a/b/"

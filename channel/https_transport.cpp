@@ -99,7 +99,9 @@ struct HttpsCallbacks {
   }
 };
 
-HttpsTransport::HttpsTransport(const CancelToken& cancel) : session_(cancel) {}
+HttpsTransport::HttpsTransport(const CancelToken& cancel) : session_(cancel) {
+  session_.SetProtocol([this](CURL* c) { SetProtocolOptions(c); });
+}
 
 void HttpsTransport::SetServer(const std::string& url, const std::string& ca_pem) {
   base_ = url.ends_with("/") ? url : url + "/";
@@ -115,11 +117,7 @@ std::string HttpsTransport::HostOf(const std::string& url) {
   return at == std::string::npos ? host : host.substr(at + 1);
 }
 
-bool HttpsTransport::Ready() {
-  CURL* c = session_.Handle();
-  if (c == nullptr) return false;
-  if (options_set_) return true;
-  options_set_ = true;
+void HttpsTransport::SetProtocolOptions(CURL* c) {
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
   // A redirect to plain http would give up the certificate's proof.
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
@@ -134,7 +132,6 @@ bool HttpsTransport::Ready() {
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &HttpsCallbacks::OnHeader);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(c, CURLOPT_FILETIME, 1L);
-  return true;
 }
 
 std::string HttpsTransport::Url(const std::string& remote) const {
@@ -174,11 +171,9 @@ CURLcode HttpsTransport::Request(const std::string& url, bool fresh,
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(c, CURLOPT_RANGE, nullptr);
   curl_slist_free_all(headers);
-  if (!session_.reason().empty()) {
-    reason_ = session_.reason();
-  } else if (code != CURLE_OK && !(judged_ && verdict_ != FetchEnd::kDone)) {
-    reason_ = Reason(code);
-  }
+  // A reply that Judge refused ends curl's request too; Judge said why.
+  const bool refused = judged_ && verdict_ != FetchEnd::kDone;
+  reason_ = session_.Why(code, [&](CURLcode failed) { return refused ? reason_ : Reason(failed); });
   return code;
 }
 
@@ -261,8 +256,7 @@ std::string HttpsTransport::Reason(CURLcode code) {
   char* last_url = nullptr;
   curl_easy_getinfo(session_.Handle(), CURLINFO_EFFECTIVE_URL, &last_url);
   const std::string host = last_url != nullptr ? HostOf(last_url) : HostOf(base_);
-  const std::string& detail = session_.message();
-  const std::string said = detail.empty() ? "" : " (" + detail + ")";
+  const std::string said = session_.Said();
   std::string reason = session_.CommonReason(code, host);
   if (reason.empty()) {
     switch (code) {
@@ -295,8 +289,8 @@ Status HttpsTransport::Connect() {
   folder_.clear();
   validators_.clear();
   if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
-  if (!Ready()) return Status::Error("libcurl non inizializzata");
   CURL* c = session_.Handle();
+  if (c == nullptr) return Status::Error("libcurl non inizializzata");
   session_.Trust(ca_pem_);
   // Where the system names a proxy (Windows: the shop's browser settings),
   // that one; elsewhere libcurl reads the environment's variables.
@@ -316,8 +310,7 @@ Status HttpsTransport::Connect() {
 }
 
 Status HttpsTransport::ChangeFolder(const std::string& folder) {
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
-  if (!connected_) return Status::Error(kNotConnected);
+  if (Status usable = session_.Usable(connected_); !usable.ok()) return usable;
   folder_ = Folder(folder_ + folder);
   return Status::Ok();
 }
@@ -325,16 +318,12 @@ Status HttpsTransport::ChangeFolder(const std::string& folder) {
 Status HttpsTransport::Describe(const std::string& remote, RemoteFile* file) {
   reason_.clear();
   *file = RemoteFile{};
-  if (session_.cancelled()) return Status::Error(CurlSession::kClosing, StatusCode::kCancelled);
-  if (!connected_) return Status::Error(kNotConnected);
+  if (Status usable = session_.Usable(connected_); !usable.ok()) return usable;
   const std::string url = Url(remote);
   if (Request(url, false, nullptr, "", "") != CURLE_OK) return Status::Error(reason_);
   if (reply_.status != 200) return Status::Error(StatusReason("file"));
   file->size = reply_.length;
-  curl_off_t modified = -1;
-  if (curl_easy_getinfo(session_.Handle(), CURLINFO_FILETIME_T, &modified) == CURLE_OK) {
-    file->modified = modified;
-  }
+  file->modified = session_.Number(CURLINFO_FILETIME_T);
   validators_[url] = reply_.validator;
   return Status::Ok();
 }
@@ -342,11 +331,8 @@ Status HttpsTransport::Describe(const std::string& remote, RemoteFile* file) {
 FetchEnd HttpsTransport::Fetch(const std::string& remote, uint64_t offset, int64_t whole,
                                FetchSink& sink, std::string* reason) {
   reason_.clear();
-  reason->clear();
-  if (session_.cancelled() || !connected_) {
-    *reason = session_.cancelled() ? CurlSession::kClosing : kNotConnected;
-    return FetchEnd::kFailed;
-  }
+  *reason = session_.Usable(connected_).message();
+  if (!reason->empty()) return FetchEnd::kFailed;
   const std::string url = Url(remote);
   std::string range, if_range;
   if (offset > 0) {
@@ -363,7 +349,7 @@ FetchEnd HttpsTransport::Fetch(const std::string& remote, uint64_t offset, int64
   const CURLcode code = Request(url, false, &transfer, range, if_range);
   expected_ = {};
   *reason = reason_;
-  if (session_.cancelled() || transfer.stalled || transfer.slow) return FetchEnd::kFailed;
+  if (session_.EndedHere(transfer)) return FetchEnd::kFailed;
   if (judged_ && verdict_ != FetchEnd::kDone) return verdict_;
   if (transfer.refused) return FetchEnd::kRefused;
   if (code != CURLE_OK) return FetchEnd::kFailed;
@@ -376,7 +362,7 @@ FetchEnd HttpsTransport::Fetch(const std::string& remote, uint64_t offset, int64
 }
 
 Status HttpsTransport::Disconnect() {
-  if (!connected_) return Status::Error(kNotConnected);
+  if (!connected_) return Status::Error(CurlSession::kNotConnected);
   connected_ = false;
   folder_.clear();
   session_.Close();

@@ -58,9 +58,8 @@ class HttpsTransport : public Transport {
  private:
   friend struct HttpsCallbacks;
 
-  static constexpr char kNotConnected[] = "non connesso al server";
-
-  bool Ready();
+  // The options of every HTTPS request; CurlSession sets them once.
+  void SetProtocolOptions(CURL* c);
   std::string Url(const std::string& remote) const;
   // HEAD (no sink) or GET of `url`; `range` "from-" or "". Returns curl's
   // code; on failure `reason_` says why.
@@ -75,7 +74,6 @@ class HttpsTransport : public Transport {
   std::string StatusReason(const std::string& what) const;
 
   CurlSession session_;
-  bool options_set_ = false;
   std::string base_;  // the URL, ending in "/"
   std::string ca_pem_;
   std::string proxy_;

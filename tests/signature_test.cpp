@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
+#include "channel/checked_download.h"
 #include "channel/signature.h"
 #include "tests/test_support.h"
 
@@ -75,8 +77,9 @@ struct SodiumSigner {
                        data.size(), nullptr, 0);
     return SignLegacy(AsText(hash, sizeof hash));
   }
-  std::string Minisig(const std::string& algorithm, const std::string& signature) const {
-    const std::string trusted = "timestamp:1767225600\tfile:dunmar.rar";
+  std::string Minisig(const std::string& algorithm, const std::string& signature,
+                      int64_t timestamp = 1767225600) const {
+    const std::string trusted = "timestamp:" + std::to_string(timestamp) + "\tfile:dunmar.rar";
     return "untrusted comment: signature from minisign secret key\n" +
            Base64(algorithm + id + signature) + "\ntrusted comment: " + trusted + "\n" +
            Base64(SignLegacy(signature + trusted)) + "\n";
@@ -260,6 +263,71 @@ TEST_F(SignatureMinisign, RefusesBrokenForeignOrOversizedSignatureFiles) {
   EXPECT_EQ(Check(key_, padded, archive).message(), "file della firma troppo grande");
   EXPECT_EQ(Check(key_, minisig + std::string(10 * 1024 * 1024, '\n'), archive).message(),
             "file della firma troppo grande");
+}
+
+// A server that does on cue what no real one can be made to do at will:
+// announces `announce` bytes when a transfer starts, sends the file from
+// its start whatever offset was asked (`from_start`), or refuses a resume.
+struct CuedServer : Transport {
+  std::string body, minisig;
+  int64_t announce = -1;
+  bool from_start = false, refuse_resume = false;
+  std::vector<uint64_t> offsets;  // asked for the archive
+  Status Connect() override { return Status::Ok(); }
+  Status ChangeFolder(const std::string&) override { return Status::Ok(); }
+  Status Describe(const std::string&, RemoteFile* file) override {
+    *file = {5000, 1000};
+    return Status::Ok();
+  }
+  FetchEnd Fetch(const std::string& remote, uint64_t offset, int64_t, FetchSink& sink,
+                 std::string*) override {
+    const bool signature = remote.ends_with(".minisig");
+    if (!signature) offsets.push_back(offset);
+    if (!signature && offset > 0 && refuse_resume) return FetchEnd::kResumeRefused;
+    if (announce >= 0) sink.Announced(announce);
+    const std::string bytes = signature ? minisig : body.substr(from_start ? 0 : offset);
+    return sink.Take(bytes.data(), bytes.size()) ? FetchEnd::kDone : FetchEnd::kRefused;
+  }
+  Status Disconnect() override { return Status::Ok(); }
+};
+
+TEST(CheckedDownloadRules, ASizeResumeOrSignatureTimeTheServerGetsWrongIsNeverTaken) {
+  testing::TempPrefix t;
+  auto files = testing::SystemFileSystem(t);
+  CuedServer server;
+  server.body = Bytes(5000, 8) + "extra";
+  server.announce = 5005;  // the transfer's own size may not raise the described one
+  const fs::path old = t.Put('d', "dunmar.rar", "earlier");
+  CheckedDownload download(server, *files);
+  const std::string too_long = "dunmar.rar: il server manda più dei 5000 byte annunciati";
+  EXPECT_EQ(download.Download("dunmar.rar", "d:\\dunmar.rar").message(), too_long);
+  // Asked to go on from the partial file's end, it sends the file from its start.
+  server.body.resize(5000);
+  server.from_start = true;
+  const std::string part = "dunmar.rar.5000-1000.avendro-part";
+  t.Put('d', part, server.body.substr(0, 1000));
+  EXPECT_EQ(download.Download("dunmar.rar", "d:\\dunmar.rar").message(), too_long);
+  EXPECT_EQ(ReadFile(old), "earlier");
+
+  // A refused resume: the signature is checked over the whole file alone.
+  SodiumSigner signer;
+  const std::string signature = signer.SignPrehashed(server.body);
+  server.minisig = signer.Minisig("ED", signature, std::time(nullptr));
+  server.from_start = false;
+  server.refuse_resume = true;
+  t.Put('d', part, server.body.substr(0, 1000));
+  const fs::path state = t.Put('d', "drubel/avendro-firme.txt", "");
+  download.SetSigningKey(signer.key);
+  download.SetStateFile("d:\\drubel\\avendro-firme.txt");
+  EXPECT_EQ(download.Download("dunmar.rar", "d:\\dunmar.rar").message(), "");
+  EXPECT_EQ(server.offsets, (std::vector<uint64_t>{0, 1000, 1000, 0}));
+  // Past the day's margin: refused before the archive is asked for, unrecorded.
+  const std::string recorded = ReadFile(state);
+  server.minisig = signer.Minisig("ED", signature, std::time(nullptr) + 24 * 3600 + 120);
+  const std::string ahead = download.Download("dunmar.rar", "d:\\dunmar.rar").message();
+  EXPECT_EQ(ahead.rfind("dunmar.rar: firma datata ", 0), 0u) << ahead;
+  EXPECT_EQ(server.offsets.size(), 4u);
+  EXPECT_EQ(ReadFile(state), recorded);
 }
 
 }  // namespace
