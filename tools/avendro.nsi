@@ -32,6 +32,7 @@ RequestExecutionLevel admin
 !include "FileFunc.nsh"
 !include "LogicLib.nsh"
 !include "nsDialogs.nsh"
+!include "WordFunc.nsh"
 
 !define PRODUCT "Avendro"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
@@ -476,11 +477,14 @@ Section "${PRODUCT}"
     ${If} $Shop != ""
       StrCpy $4 " --negozio &quot;$Shop&quot;"
     ${EndIf}
+    ; A Windows account's name may hold "&" ("cassa&banco"), which the XML
+    ; would read as the start of an entity and schtasks refuse.
+    ${WordReplace} $Account "&" "&amp;" "+" $5
     FileOpen $1 "$INSTDIR\notturno.xml" w
     FileWriteUTF16LE /BOM $1 '<?xml version="1.0" encoding="UTF-16"?>$\r$\n<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">$\r$\n'
     FileWriteUTF16LE $1 '<RegistrationInfo><Description>Avendro: aggiornamento notturno dei programmi dell$\'unità $WorkDrive</Description></RegistrationInfo>$\r$\n'
     FileWriteUTF16LE $1 '<Triggers><CalendarTrigger><StartBoundary>2020-01-01T$Nightly:00</StartBoundary><Enabled>true</Enabled>$2<ScheduleByDay><DaysInterval>1</DaysInterval></ScheduleByDay></CalendarTrigger></Triggers>$\r$\n'
-    FileWriteUTF16LE $1 '<Principals><Principal id="Author"><UserId>$Account</UserId><LogonType>S4U</LogonType><RunLevel>LeastPrivilege</RunLevel></Principal></Principals>$\r$\n'
+    FileWriteUTF16LE $1 '<Principals><Principal id="Author"><UserId>$5</UserId><LogonType>S4U</LogonType><RunLevel>LeastPrivilege</RunLevel></Principal></Principals>$\r$\n'
     FileWriteUTF16LE $1 '<Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy><DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries><StopIfGoingOnBatteries>false</StopIfGoingOnBatteries><StartWhenAvailable>true</StartWhenAvailable><ExecutionTimeLimit>PT2H</ExecutionTimeLimit><Enabled>true</Enabled></Settings>$\r$\n'
     FileWriteUTF16LE $1 '<Actions Context="Author"><Exec><Command>$INSTDIR\Avendro.exe</Command><Arguments>--aggiorna --unita $WorkDrive$4</Arguments><WorkingDirectory>$WorkDrive\drubel</WorkingDirectory></Exec></Actions>$\r$\n</Task>$\r$\n'
     FileClose $1
