@@ -293,4 +293,16 @@ std::string CurlSession::Masked(std::string text) const {
   return text;
 }
 
+std::string CleanFolder(const std::string& path) {
+  std::string out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) out += path.substr(start, end - start) + "/";
+    start = end + 1;
+  }
+  return out;
+}
+
 }  // namespace avendro

@@ -130,4 +130,8 @@ class CurlSession {
   std::string message_;
 };
 
+// A folder below the server's root as both transports name it:
+// "a/b//c/" -> "a/b/c/"; "" stays "".
+std::string CleanFolder(const std::string& path);
+
 }  // namespace avendro

@@ -12,19 +12,6 @@ namespace {
 // The longest piece of a server's line that a reason quotes.
 constexpr size_t kQuoted = 80;
 
-// "a/b//c/" -> "a/b/c/"; "" stays "".
-std::string Folder(const std::string& path) {
-  std::string out;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) out += path.substr(start, end - start) + "/";
-    start = end + 1;
-  }
-  return out;
-}
-
 bool Digits(const std::string& text, size_t from, size_t count) {
   if (text.size() < from + count) return false;
   for (size_t i = from; i < from + count; ++i) {
@@ -234,7 +221,7 @@ Status FtpTransport::ChangeFolder(const std::string& folder) {
   reason_.clear();
   if (Status usable = session_.Usable(connected_); !usable.ok()) return usable;
   Request change;
-  change.path = Folder(folder_ + folder);
+  change.path = CleanFolder(folder_ + folder);
   if (Perform(change) != CURLE_OK) return Status::Error(reason_);
   folder_ = change.path;
   return Status::Ok();

@@ -24,19 +24,6 @@ std::string LowerAscii(std::string text) {
   return text;
 }
 
-// "a/b//c/" -> "a/b/c/"; "" stays "".
-std::string Folder(const std::string& path) {
-  std::string out;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) out += path.substr(start, end - start) + "/";
-    start = end + 1;
-  }
-  return out;
-}
-
 // "bytes 100-999/1000" -> 100, 999, 1000 (the total -1 for "*").
 bool ParseRange(const std::string& text, int64_t* first, int64_t* last, int64_t* total) {
   long long a = 0, b = 0, t = -1;
@@ -311,7 +298,7 @@ Status HttpsTransport::Connect() {
 
 Status HttpsTransport::ChangeFolder(const std::string& folder) {
   if (Status usable = session_.Usable(connected_); !usable.ok()) return usable;
-  folder_ = Folder(folder_ + folder);
+  folder_ = CleanFolder(folder_ + folder);
   return Status::Ok();
 }
 
