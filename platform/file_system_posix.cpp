@@ -219,10 +219,10 @@ class PosixPartialFile : public PartialFile {
   }
 
  private:
-  // A download is flushed before it replaces the old file. Handing the disk
-  // each MiB as it arrives lets it write while the network still
-  // delivers, instead of all at once at the end; a failure here only loses
-  // that head start, so it is not reported.
+  // A partial file (a download, the log) is flushed before it replaces the
+  // old one. Handing the disk each MiB as it arrives lets it write while
+  // the network still delivers, instead of all at once at the end; a
+  // failure here only loses that head start, so it is not reported.
   void StartWriting(size_t size) {
     constexpr uint64_t kStep = 1u << 20;
     appended_ += size;

@@ -176,9 +176,10 @@ Status CloseAndMove(HANDLE& file, const std::wstring& from, const std::wstring& 
                     const std::string& path, Flush flush) {
   if (file == INVALID_HANDLE_VALUE) return Status::Error(path + ": file già chiuso");
   HANDLE closing = std::exchange(file, INVALID_HANDLE_VALUE);
-  // The data reaches the disk before the move (MOVEFILE_WRITE_THROUGH
-  // flushes only the move): a power cut leaves the old file or the whole
-  // new one, never an empty one under the target's name.
+  // Unless `flush` is kNothing the data reaches the disk before the move
+  // (MOVEFILE_WRITE_THROUGH flushes only the move): a power cut leaves the
+  // old file or the whole new one, never an empty one under the target's
+  // name.
   if (flush != Flush::kNothing && !FlushFileBuffers(closing)) {
     const DWORD error = GetLastError();
     CloseHandle(closing);
